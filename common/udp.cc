@@ -1,0 +1,61 @@
+#include "common/udp.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+
+bool resolve_ipv4(const char* name, std::uint16_t port, sockaddr_in& addr) {
+  addr = sockaddr_in{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(port);
+  const struct hostent* entry = gethostbyname(name);
+  if (entry == nullptr || entry->h_addrtype != AF_INET || entry->h_length != 4 ||
+      entry->h_addr_list[0] == nullptr)
+    return false;
+  char text[16] = {};
+  if (inet_ntop(AF_INET, entry->h_addr_list[0], text, sizeof text) == nullptr) return false;
+  return inet_pton(AF_INET, text, &addr.sin_addr) == 1;
+}
+
+sockaddr_in any_address(std::uint16_t port) {
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(port);
+  addr.sin_addr.s_addr = htonl(INADDR_ANY);
+  return addr;
+}
+
+bool bound_receive_wait(int fd, int seconds) {
+  timeval bound{};
+  bound.tv_sec = seconds;
+  return setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &bound, sizeof bound) == 0;
+}
+
+void request_receive_buffer(int fd, int bytes) {
+  if (setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &bytes, sizeof bytes) == 0) return;
+  (void)setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
+}
+
+bool send_datagram(int fd, std::span<const std::uint8_t> datagram, const sockaddr_in& to) {
+  ssize_t sent;
+  do {
+    sent = sendto(fd, datagram.data(), datagram.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+  } while (sent < 0 && errno == EINTR);
+  return sent >= 0 && static_cast<std::size_t>(sent) == datagram.size();
+}
+
+bool receive_datagram(int fd, std::span<std::uint8_t> buffer, sockaddr_in* from) {
+  sockaddr_in sender{};
+  socklen_t sender_len = sizeof sender;
+  ssize_t got;
+  do {
+    got = recvfrom(fd, buffer.data(), buffer.size(), 0, reinterpret_cast<sockaddr*>(&sender), &sender_len);
+  } while (got < 0 && errno == EINTR);
+  if (got < 0) return false;
+  if (from != nullptr) *from = sender;
+  return true;
+}

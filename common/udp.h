@@ -1,0 +1,42 @@
+#ifndef COMMON_UDP_H
+#define COMMON_UDP_H
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+#include <netinet/in.h>
+
+// How long a program waits for a peer that has gone silent inside an
+// exchange. Test builds of the programs shorten it; nothing else changes it.
+#ifndef RECEIVE_WAIT_SECONDS
+#define RECEIVE_WAIT_SECONDS 30
+#endif
+inline constexpr int receive_wait_seconds = RECEIVE_WAIT_SECONDS;
+
+// The receive buffer a program asks for on a socket that takes a stream of
+// datagrams with no flow control.
+inline constexpr int large_receive_buffer = 4 * 1024 * 1024;
+
+// Resolves a host name or dotted-decimal text to its first IPv4 address and
+// fills addr with it and the port. False when the name gives no IPv4 address.
+bool resolve_ipv4(const char* name, std::uint16_t port, sockaddr_in& addr);
+
+// The wildcard IPv4 address at the port.
+sockaddr_in any_address(std::uint16_t port);
+
+// Bounds every later receive on fd by seconds; 0 lifts the bound.
+bool bound_receive_wait(int fd, int seconds);
+
+// Asks for a receive buffer of bytes, above the system's default limit where
+// the process is allowed to; best effort, failures are ignored.
+void request_receive_buffer(int fd, int bytes);
+
+// Sends one datagram; true when all of it was sent.
+bool send_datagram(int fd, std::span<const std::uint8_t> datagram, const sockaddr_in& to);
+
+// Receives one datagram into buffer (a longer one is cut); records its sender
+// in from when from is not null. False when the receive fails or times out.
+bool receive_datagram(int fd, std::span<std::uint8_t> buffer, sockaddr_in* from);
+
+#endif
