@@ -1,0 +1,149 @@
+#include "tests/support/process.h"
+
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+namespace testing_support {
+
+Process::Process(const std::string& path, const std::vector<std::string>& args, const std::filesystem::path& output)
+    : output_(output) {
+  std::vector<std::string> words{path};
+  words.insert(words.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (auto& word : words) argv.push_back(word.data());
+  argv.push_back(nullptr);
+  const int fd = open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (fd < 0) throw std::runtime_error("cannot create " + output.string());
+  pid_ = fork();
+  if (pid_ == 0) {
+    dup2(fd, STDOUT_FILENO);
+    dup2(fd, STDERR_FILENO);
+    const int null_in = open("/dev/null", O_RDONLY);
+    if (null_in >= 0) dup2(null_in, STDIN_FILENO);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  close(fd);
+  if (pid_ < 0) throw std::runtime_error("fork failed");
+}
+
+Process::~Process() { stop(); }
+
+std::optional<int> Process::wait(std::chrono::milliseconds deadline) {
+  if (pid_ <= 0) return std::nullopt;
+  const auto end = std::chrono::steady_clock::now() + deadline;
+  while (!reaped_) {
+    const pid_t got = waitpid(pid_, &status_, WNOHANG);
+    if (got == pid_) {
+      reaped_ = true;
+      break;
+    }
+    if (std::chrono::steady_clock::now() >= end) return std::nullopt;
+    std::this_thread::sleep_for(2ms);
+  }
+  if (WIFEXITED(status_)) return WEXITSTATUS(status_);
+  signalled_ = true;
+  return std::nullopt;
+}
+
+void Process::stop() {
+  if (pid_ <= 0 || reaped_) return;
+  kill(pid_, SIGKILL);
+  waitpid(pid_, &status_, 0);
+  reaped_ = true;
+}
+
+std::string Process::output() const {
+  std::ifstream in(output_, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+bool Process::wait_for_output(const std::string& text, std::chrono::milliseconds deadline) const {
+  const auto end = std::chrono::steady_clock::now() + deadline;
+  while (output().find(text) == std::string::npos) {
+    if (std::chrono::steady_clock::now() >= end) return false;
+    std::this_thread::sleep_for(2ms);
+  }
+  return true;
+}
+
+TempDir::TempDir() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "ft-test-XXXXXX").string();
+  if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+  path_ = pattern;
+}
+
+TempDir::~TempDir() {
+  std::error_code ignored;
+  std::filesystem::remove_all(path_, ignored);
+}
+
+std::uint16_t free_udp_port() {
+  const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+  socklen_t len = sizeof addr;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+  close(fd);
+  return ntohs(addr.sin_port);
+}
+
+static bool udp_port_listed(std::uint16_t port) {
+  char wanted[8];
+  std::snprintf(wanted, sizeof wanted, ":%04X", port);
+  std::ifstream table("/proc/net/udp");
+  std::string line;
+  std::getline(table, line);  // header
+  while (std::getline(table, line)) {
+    std::istringstream fields(line);
+    std::string slot, local;
+    fields >> slot >> local;
+    if (local.size() >= 5 && local.compare(local.size() - 5, 5, wanted) == 0) return true;
+  }
+  return false;
+}
+
+bool wait_udp_bound(std::uint16_t port, std::chrono::milliseconds deadline) {
+  const auto end = std::chrono::steady_clock::now() + deadline;
+  while (!udp_port_listed(port)) {
+    if (std::chrono::steady_clock::now() >= end) return false;
+    std::this_thread::sleep_for(2ms);
+  }
+  return true;
+}
+
+void write_file(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::vector<std::uint8_t> read_file(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::vector<std::uint8_t> random_bytes(std::size_t count, std::uint32_t seed) {
+  std::mt19937 generator(seed);
+  std::vector<std::uint8_t> bytes(count);
+  for (auto& byte : bytes) byte = static_cast<std::uint8_t>(generator());
+  return bytes;
+}
+
+}  // namespace testing_support
