@@ -6,7 +6,10 @@ if(NOT GTest_FOUND)
   set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
   set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
   add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
-  add_library(GTest::gtest ALIAS gtest)
+  # googletest 1.12 defines GTest::gtest and GTest::gtest_main itself.
+  if(NOT TARGET GTest::gtest)
+    add_library(GTest::gtest ALIAS gtest)
+  endif()
 endif()
 
 # add_unit_test(NAME SOURCES... LIBS ...): one test executable registered test
