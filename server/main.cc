@@ -1,0 +1,235 @@
+// server: the application server of the ticket system. It admits each client
+// that presents a ticket issued under its server key and an authenticator
+// under the ticket's session key, answers the client's nonce plus one, and
+// then sends its input file in encrypted records closed by the file's digest.
+// It serves one client after another until the first failure.
+
+#include <array>
+#include <cstdarg>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include "common/bytes.h"
+#include "common/console.h"
+#include "common/hex.h"
+#include "common/sha1.h"
+#include "common/udp.h"
+#include "ticket/codec.h"
+#include "ticket/des.h"
+#include "ticket/validity.h"
+#include "ticket/wire.h"
+
+namespace {
+
+struct settings {
+  std::uint16_t port = 0;
+  des_key server_key{};
+  const char* input_file = nullptr;
+  bool debug = false;
+};
+
+// Prints the diagnostic (a printf format) in debug mode only, then "ABORT\n".
+[[noreturn, gnu::format(printf, 2, 3)]] void fail(bool debug, const char* diagnostic, ...) {
+  if (debug) {
+    va_list args;
+    va_start(args, diagnostic);
+    std::vprintf(diagnostic, args);
+    va_end(args);
+  }
+  abort_run();
+}
+
+// The port as atoi would read it, kept to its low 16 bits: a text that is no
+// number gives 0, and 70000 gives 4464. strtol, unlike atoi, is defined for
+// every text, and its result is the same wherever atoi's is.
+std::uint16_t port_from_text(const char* text) {
+  return static_cast<std::uint16_t>(std::strtol(text, nullptr, 10));
+}
+
+// An id field as printf text: "%.40s" stops at its first zero byte or after
+// its 40 bytes, so a full field needs no terminating zero.
+const char* id_text(const ticket::id_field& id) { return reinterpret_cast<const char*>(id.data()); }
+
+// An address field as the one 32-bit number the diagnostics print, its first
+// byte least significant.
+std::uint32_t addr_number(const ticket::ipv4_addr& addr) { return get_u32_le(addr, 0); }
+
+// Sends the server's AP_ERR, which names no client; true when it went out.
+bool send_ap_err(int fd, const sockaddr_in& peer, std::span<std::uint8_t, ticket::ap_err_size> out) {
+  ticket::encode_ap_err(out, ticket::id_field{});
+  return send_datagram(fd, out, peer);
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  start_console();
+
+  settings s;
+  sockaddr_in peer{};
+  key_schedule server_schedule{};
+  key_schedule session{};
+  ticket::receive_buffer rx{};
+  std::array<std::uint8_t, ticket::ticket_area_len> ticket_area{};
+  std::array<std::uint8_t, ticket::authenticator_size> auth_area{};
+  std::array<std::uint8_t, ticket::ap_err_size> ap_err{};
+  std::array<std::uint8_t, ticket::ap_rep_size> ap_rep{};
+  std::array<std::uint8_t, ticket::prv_body_size> body{};
+  std::array<std::uint8_t, ticket::krb_prv_size> envelope{};
+  sha1_digest digest{};
+  // The input stream reads through this in large pieces; the 972-byte reads
+  // of a delivery are then copies from memory, not one system call each.
+  std::array<char, 64 * 1024> stream_buffer;
+
+  // 1. Read the command line.
+  if (argc != 4 && argc != 5) {
+    std::printf("usage: server <serverport> <authserverkey> <inputfile>\n");
+    end_run();
+  }
+  s.debug = debug_switch(argc, argv, 3);
+  to_hex(argv[2], s.server_key);
+  s.port = port_from_text(argv[1]);
+  s.input_file = argv[3];
+
+  // 2. Open the UDP socket and bind it to every local address at the port.
+  const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+  if (fd < 0) fail(s.debug, "Error while opening socket\n");
+  const sockaddr_in local = any_address(s.port);
+  if (bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0)
+    fail(s.debug, "Error binding to socket\n");
+
+  // 3. Build the server key's schedule; a bad key shows only after the bind.
+  if (make_key_schedule(s.server_key, server_schedule) != 0)
+    fail(s.debug, "Incorrect predefined authserver key\n");
+
+  for (;;) {
+    // 4. Wait for the AP_REQ that opens an exchange, for as long as it takes.
+    rx.fill(0);
+    if (!bound_receive_wait(fd, 0) || !receive_datagram(fd, rx, &peer)) fail(s.debug, "error receiving packet\n");
+    const std::uint16_t first_type = ticket::decode_type(rx);
+    if (first_type != ticket::AP_REQ)
+      fail(s.debug, "First packet is not AP_REQ\nI'm receiving packet type = %d\n", first_type);
+    debug_print(s.debug, "AP_REQ received\n");
+
+    // 5. Decrypt the ticket under the server key.
+    if (!ticket::decrypt_ticket(rx, server_schedule, ticket_area))
+      fail(s.debug, "Ticket length too long for the ticket area\n");
+    const ticket::ticket_fields tkt = ticket::decode_ticket_body(ticket_area);
+
+    // 6. Build the session key's schedule. A refused key ends the run with its
+    // code, in every mode, and without "ABORT\n".
+    const int key_result = make_key_schedule(tkt.session_key, session);
+    if (key_result != 0) {
+      std::printf("key error %d\n", key_result);
+      end_run();
+    }
+
+    // 7. Check that the session key is still valid; expiry ends the run
+    // without "ABORT\n".
+    const std::uint32_t validity = ticket::validity(tkt.timestamp, tkt.lifetime);
+    const std::uint32_t checked_at = ticket::clock_now();
+    if (!ticket::still_valid(checked_at, validity)) {
+      debug_print(s.debug, "Session key has expired\n");
+      debug_print(s.debug, "currtime = %u, validity = %u \n", checked_at, validity);
+      end_run();
+    }
+    debug_print(s.debug, "Session key still valid\n");
+
+    // 8. Decrypt the authenticator under the session key.
+    if (!ticket::decrypt_authenticator(rx, session, auth_area))
+      fail(s.debug, "Authenticator length too long for the authenticator area\n");
+    const ticket::authenticator_fields auth = ticket::decode_authenticator(auth_area);
+
+    // 9. The authenticator must name the client the ticket was issued to.
+    if (auth.client_id != tkt.client_id) {
+      debug_print(s.debug, "Client name is wrong. Im expecting %.40s but receiving %.40s\n", id_text(tkt.client_id),
+                  id_text(auth.client_id));
+      debug_print(s.debug, "Sending AP_ERR back to client\n");
+      if (!send_ap_err(fd, peer, ap_err)) fail(s.debug, "Error - packet size too long\n");
+      abort_run();
+    }
+    debug_print(s.debug, "Client name is correct\n");
+
+    // 10. ... and the address the ticket was issued for.
+    if (auth.client_addr != tkt.client_addr) {
+      debug_print(s.debug, "Client IP address is wrong\n");
+      debug_print(s.debug, "Expecting %u but receiving %u\n", addr_number(tkt.client_addr),
+                  addr_number(auth.client_addr));
+      if (!send_ap_err(fd, peer, ap_err)) fail(s.debug, "Error - packet size too long\n");
+      abort_run();
+    }
+    debug_print(s.debug, "Client IP address is correct\n");
+
+    // 11. Answer the nonce plus one with AP_REP.
+    debug_print(s.debug, "nonce received = %d\n", static_cast<int>(auth.nonce));
+    ticket::encode_ap_rep(ap_rep, session, auth.nonce);
+    if (!send_datagram(fd, ap_rep, peer)) fail(s.debug, "Error - packet size too long\n");
+    debug_print(s.debug, "Sending AP_REP\n");
+
+    // 12. Wait for the KRB_PRV that asks for the file; a client that has gone
+    // silent must not hold the server for ever. The file goes to the sender
+    // of this datagram, whoever sent the AP_REQ.
+    rx.fill(0);
+    if (!bound_receive_wait(fd, receive_wait_seconds) || !receive_datagram(fd, rx, &peer))
+      fail(s.debug, "error receiving packet\n");
+    const std::uint16_t next_type = ticket::decode_type(rx);
+    if (next_type == ticket::AP_ERR) fail(s.debug, "AP_ERR received - aborting\n");
+    if (next_type != ticket::KRB_PRV)
+      fail(s.debug, "Expecting KRB_PRV or AP_ERR\nI'm receiving packet type = %d\n", next_type);
+    debug_print(s.debug, "KRB_PRV received\n");
+
+    // 13. Check the session key once more; the delivery itself is not
+    // interrupted by the clock.
+    const std::uint32_t requested_at = ticket::clock_now();
+    if (!ticket::still_valid(requested_at, validity)) {
+      debug_print(s.debug, "Session key has expired\n");
+      debug_print(s.debug, "currtime = %u, expiration = %u \n", requested_at, validity);
+      end_run();
+    }
+    debug_print(s.debug, "Session key still valid\n");
+
+    // 14. Decrypt the envelope; it must hold APP_DATA_REQ.
+    if (!ticket::decrypt_krb_prv(rx, session, body)) fail(s.debug, "KRB_PRV length too long for the record area\n");
+    const ticket::prv_fields request = ticket::decode_prv_body(body);
+    if (request.prv_type != ticket::APP_DATA_REQ)
+      fail(s.debug, "Expecting APP_DATA_REQ\nI'm receiving packet type = %d\n", request.prv_type);
+    debug_print(s.debug, "APP_DATA_REQ received\n");
+
+    // 15. Open the input file afresh, so each delivery serves its current state.
+    std::FILE* input = std::fopen(s.input_file, "r");
+    if (input == nullptr) fail(s.debug, "Input file cannot be opened\n");
+    std::setvbuf(input, stream_buffer.data(), _IOFBF, stream_buffer.size());
+
+    // 16. Send the file in APP_DATA records numbered from 1. The end of the
+    // file is seen only by a read that runs into it, so a file of whole
+    // pieces, an empty one included, ends with an empty record.
+    std::uint16_t pid = 0;
+    while (!std::feof(input)) {
+      body.fill(0);
+      const auto data = ticket::prv_data(body);
+      const std::size_t got = std::fread(data.data(), 1, data.size(), input);
+      // A read error would never reach the end of the file; a file not read
+      // whole gets no digest.
+      if (std::ferror(input)) fail(s.debug, "Error reading the input file\n");
+      ++pid;  // wraps from 65535 to 0
+      ticket::encode_prv_header(body, {ticket::APP_DATA, static_cast<std::uint16_t>(got), pid});
+      ticket::encode_krb_prv(envelope, session, body);
+      if (!send_datagram(fd, envelope, peer)) fail(s.debug, "Error - packet size too long\n");
+      debug_print(s.debug, "sending file!\n");
+    }
+    debug_print(s.debug, "file sended!\n");
+    std::fclose(input);
+
+    // 17. Close the delivery with APP_TERMINATE and the file's digest.
+    if (!mysha1(s.input_file, digest)) fail(s.debug, "Error computing the file digest\n");
+    ticket::encode_prv_body(body, ticket::APP_TERMINATE, 0, digest);
+    ticket::encode_krb_prv(envelope, session, body);
+    if (!send_datagram(fd, envelope, peer)) fail(s.debug, "Error - packet size too long\n");
+    debug_print(s.debug, "file digest sent!\n");
+    std::printf("OK\n");
+  }
+}
