@@ -1,1 +1,43 @@
+#include "common/numbers.h"
+
 #include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+struct NumRow {
+  std::string text;
+  std::uint16_t value;
+};
+
+TEST(ToNum, TakesDecimalTextModulo65536) {
+  const NumRow rows[] = {
+      {"8080", 8080},
+      {"65535", 65535},
+      {"65536", 0},
+      {"70000", 4464},
+      {"", 0},
+      {"0", 0},
+      {"007", 7},
+      // Every other character counts as its code minus 48: 'a' is 49.
+      {"1a", 59},
+      // A space in the units place counts 65520, that is -16.
+      {"20 ", 200 - 16},
+      // Nine digits: every term stays below 2^31 and the value wraps exactly.
+      {"999999999", static_cast<std::uint16_t>(999999999u % 65536u)},
+      // Ten or more digits: each term contributes its exact value modulo 65536.
+      {"4294967296", static_cast<std::uint16_t>(4294967296ull % 65536ull)},
+      {"12345678901234567890", static_cast<std::uint16_t>(12345678901234567890ull % 65536ull)},
+  };
+  for (const auto& row : rows) EXPECT_EQ(to_num(row.text.c_str()), row.value) << "text \"" << row.text << "\"";
+}
+
+TEST(Size, CountsCharactersModulo65536) {
+  EXPECT_EQ(size(""), 0);
+  EXPECT_EQ(size("passwd"), 6);
+  EXPECT_EQ(size(std::string(65535, 'x').c_str()), 65535);
+  EXPECT_EQ(size(std::string(70000, 'x').c_str()), 4464);
+}
+
+}  // namespace

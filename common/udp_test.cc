@@ -1,0 +1,58 @@
+#include "common/udp.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <array>
+#include <chrono>
+
+#include "common/local_addr.h"
+
+namespace {
+
+TEST(ResolveIpv4, TakesDottedTextAndRefusesWhatCannotResolve) {
+  sockaddr_in addr{};
+  ASSERT_TRUE(resolve_ipv4("127.0.0.1", 70000 % 65536, addr));
+  EXPECT_EQ(addr.sin_family, AF_INET);
+  EXPECT_EQ(ntohs(addr.sin_port), 4464);
+  EXPECT_EQ(ntohl(addr.sin_addr.s_addr), 0x7F000001u);
+  // Rejected by the C library without asking any name server.
+  EXPECT_FALSE(resolve_ipv4("999.999.999.999", 1, addr));
+}
+
+TEST(MyAddr, GivesTheLocalHostsAddresses) {
+  char** list = my_addr();
+  ASSERT_NE(list, nullptr);
+  ASSERT_NE(list[0], nullptr);
+}
+
+TEST(BoundReceiveWait, EndsASilentWaitAsAFailedReceive) {
+  const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+  ASSERT_GE(fd, 0);
+  sockaddr_in self{};
+  self.sin_family = AF_INET;
+  self.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&self), sizeof self), 0);
+  socklen_t len = sizeof self;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&self), &len);
+
+  std::array<std::uint8_t, 16> buffer{};
+  ASSERT_TRUE(bound_receive_wait(fd, 1));
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(receive_datagram(fd, buffer, nullptr));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+
+  // A datagram longer than the buffer is cut, and its sender is recorded.
+  const std::array<std::uint8_t, 20> long_datagram{1, 2, 3};
+  ASSERT_TRUE(send_datagram(fd, long_datagram, self));
+  sockaddr_in from{};
+  ASSERT_TRUE(receive_datagram(fd, buffer, &from));
+  EXPECT_EQ(buffer[2], 3);
+  EXPECT_EQ(from.sin_port, self.sin_port);
+  close(fd);
+}
+
+}  // namespace
