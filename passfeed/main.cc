@@ -1,0 +1,169 @@
+// passfeed: serves one file over UDP to every client that presents the
+// password, one client after another, until an exchange fails.
+
+#include <array>
+#include <cstdint>
+#include <cstdio>
+
+#include <sys/socket.h>
+#include <sys/stat.h>
+
+#include "common/console.h"
+#include "common/numbers.h"
+#include "common/sha1.h"
+#include "common/udp.h"
+#include "password/codec.h"
+
+using namespace password;
+
+namespace {
+
+bool debug = false;
+
+// Prints the diagnostic in debug mode, then "ABORT\n", and exits with 0.
+[[noreturn]] void fail(const char* diagnostic) {
+  debug_print(debug, "%s", diagnostic);
+  abort_run();
+}
+
+struct settings {
+  std::uint16_t port;
+  const char* password;
+  const char* input_file;
+};
+
+// Receives into rx (cut at its size) and makes the sender the peer.
+void receive_from_peer(int fd, receive_buffer& rx, sockaddr_in& peer) {
+  if (!receive_datagram(fd, rx, &peer)) fail("error receiving packet\n");
+}
+
+void send_to_peer(int fd, std::span<const std::uint8_t> datagram, const sockaddr_in& peer) {
+  if (!send_datagram(fd, datagram, peer)) fail("Error - packet size too long\n");
+}
+
+// Admits the PASS_RESP in rx and returns it, with its two debug lines.
+pass_resp_fields admit_pass_resp(const receive_buffer& rx) {
+  if (!admits_pass_resp(decode_header(rx))) fail("Im expecting PASS_RESP\n");
+  const pass_resp_fields resp = decode_pass_resp(rx);
+  debug_print(debug, "PASS_RESP received\n");
+  // Up to the first zero byte, and never past the field: a sender need not
+  // leave a zero in it.
+  debug_print(debug, "Im getting %.*s\n", static_cast<int>(password_len),
+              reinterpret_cast<const char*>(resp.password.data()));
+  return resp;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  start_console();
+
+  settings set{};
+  receive_buffer rx{};
+  std::array<std::uint8_t, pass_req_size> pass_req;
+  std::array<std::uint8_t, pass_accept_size> pass_accept;
+  std::array<std::uint8_t, pass_reject_size> pass_reject;
+  std::array<std::uint8_t, data_size> data;
+  std::array<std::uint8_t, terminate_size> terminate;
+  sha1_digest digest{};
+  // The input file's stdio buffer: large, so that the DATA loop costs about
+  // one read system call per 64 pieces.
+  std::array<char, 64 * 1024> file_buffer;
+  sockaddr_in peer{};
+  encode_pass_req(pass_req);
+  encode_pass_accept(pass_accept);
+  encode_pass_reject(pass_reject);
+
+  // 1. Check the argument count.
+  if (argc != 4 && argc != 5) {
+    std::printf("usage: passfeed <serverport> <password> <input file>\n");
+    end_run();
+  }
+  set.password = argv[2];
+  set.input_file = argv[3];
+
+  // 2. The input file must exist; said in every mode, before anything else.
+  struct stat input_status;
+  if (stat(set.input_file, &input_status) != 0) {
+    std::printf("Input file doesn't exist\n");
+    end_run();
+  }
+
+  // 3. Debug switch, then refuse a password that no PASS_RESP could match.
+  debug = debug_switch(argc, argv, 3);
+  if (!usable_server_password(set.password)) fail("Password longer than 50 characters\n");
+
+  // 4. Port.
+  set.port = to_num(argv[1]);
+
+  // 5. Open the socket.
+  const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+  if (fd < 0) fail("Error while opening socket\n");
+
+  // 6. Bind it to the port on every local address.
+  const sockaddr_in local = any_address(set.port);
+  if (bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) fail("Error binding to socket\n");
+
+  for (;;) {
+    // 7. Wait as long as it takes for a JOIN_REQ from anyone.
+    if (!bound_receive_wait(fd, 0)) fail("Error setting receive wait\n");
+    rx.fill(0);
+    receive_from_peer(fd, rx, peer);
+    if (!is_join_req(decode_header(rx))) fail("First packet is not JOIN_REQ\n");
+    debug_print(debug, "JOIN_REQ received\n");
+
+    // 8. Ask for the password; from here on a silent client ends the wait.
+    if (!bound_receive_wait(fd, receive_wait_seconds)) fail("Error setting receive wait\n");
+    send_to_peer(fd, pass_req, peer);
+
+    // 9. Receive the first PASS_RESP into a cleared buffer.
+    rx.fill(0);
+    receive_from_peer(fd, rx, peer);
+    pass_resp_fields resp = admit_pass_resp(rx);
+
+    // 10. Password test, with up to two more tries.
+    int tries = 0;
+    while (!password_matches(resp, set.password)) {
+      debug_print(debug, "password not correct\n");
+      ++tries;
+      if (tries > 2) {
+        send_to_peer(fd, pass_reject, peer);
+        abort_run();
+      }
+      send_to_peer(fd, pass_req, peer);
+      // Not cleared: bytes past the end of a short PASS_RESP keep those of
+      // the one before it.
+      receive_from_peer(fd, rx, peer);
+      resp = admit_pass_resp(rx);
+    }
+    debug_print(debug, "password correct\n");
+
+    // 11. Accept, and open the file afresh for this transfer.
+    send_to_peer(fd, pass_accept, peer);
+    std::FILE* input = std::fopen(set.input_file, "rb");
+    if (input == nullptr) fail("Error opening input file\n");
+    std::setvbuf(input, file_buffer.data(), _IOFBF, file_buffer.size());
+
+    // 12. Stream the file in numbered DATA. The loop ends on the stream's
+    // end-of-file indicator, which a read that returns exactly the last
+    // bytes leaves clear: a file of whole pieces ends with an empty DATA.
+    std::uint32_t counter = 0;
+    while (!std::feof(input)) {
+      const std::size_t got = std::fread(data_area(data).data(), 1, data_bytes_len, input);
+      if (std::ferror(input)) fail("Error reading input file\n");
+      seal_data(data, got, ++counter);
+      send_to_peer(fd, data, peer);
+      debug_print(debug, "sending file!\n");
+    }
+    debug_print(debug, "file sended!\n");
+    std::fclose(input);
+
+    // 13. Close with the digest of the whole file.
+    if (!mysha1(set.input_file, digest)) fail("Error computing file digest\n");
+    encode_terminate(terminate, digest);
+    send_to_peer(fd, terminate, peer);
+
+    // 14. Done; wait for the next client.
+    std::printf("OK\n");
+  }
+}
