@@ -1,0 +1,215 @@
+// authserver: the authentication server the ticket programs are run and
+// tested against. It answers every AS_REQ for the one application server it
+// serves with a fresh session key and a ticket for that server, and every
+// other datagram with AS_ERR, one request after another, for ever.
+
+#include <array>
+#include <cctype>
+#include <cstdarg>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include "authserver/session_key.h"
+#include "common/console.h"
+#include "common/hex.h"
+#include "common/local_addr.h"
+#include "common/udp.h"
+#include "ticket/codec.h"
+#include "ticket/des.h"
+#include "ticket/validity.h"
+#include "ticket/wire.h"
+
+namespace {
+
+constexpr std::uint16_t default_lifetime = 300;
+
+// Enough for the addresses of any ordinary host; further ones are not
+// recognised as local.
+constexpr std::size_t local_addr_room = 16;
+
+constexpr const char* usage =
+    "usage: authserver <port> <clientkey> <serverkey> <serverID> [<lifetime> [<clientaddr>]] [-DDEBUG]\n"
+    "  port        UDP port, served on every local address\n"
+    "  clientkey   16 hexadecimal digits: the key the client holds as authserverkey\n"
+    "  serverkey   16 hexadecimal digits: the key the application server holds as authserverkey\n"
+    "  serverID    identifier of the one application server tickets are issued for (at most 40 bytes)\n"
+    "  lifetime    seconds a session key stays valid, 0 to 65535 (default 300)\n"
+    "  clientaddr  IPv4 address put into every ticket (default: the requesting client host's own address)\n"
+    "  -DDEBUG     as the last argument: one line per answer\n";
+
+struct settings {
+  std::uint16_t port = 0;
+  des_key client_key{};
+  des_key server_key{};
+  ticket::id_field server_id{};
+  std::uint16_t lifetime = default_lifetime;
+  bool fixed_client_addr = false;
+  ticket::ipv4_addr client_addr{};
+  // This host's addresses as my_addr gives them, its own first address first.
+  std::array<ticket::ipv4_addr, local_addr_room> local_addrs{};
+  std::size_t local_count = 0;
+  bool debug = false;
+};
+
+// Prints the diagnostic (a printf format) in debug mode only, then "ABORT\n".
+[[noreturn, gnu::format(printf, 2, 3)]] void fail(bool debug, const char* diagnostic, ...) {
+  if (debug) {
+    va_list args;
+    va_start(args, diagnostic);
+    std::vprintf(diagnostic, args);
+    va_end(args);
+  }
+  abort_run();
+}
+
+// A decimal number from 0 to 65535 and nothing else.
+bool parse_u16(const char* text, std::uint16_t& value) {
+  std::uint32_t sum = 0;
+  if (*text == '\0') return false;
+  for (; *text != '\0'; ++text) {
+    if (!std::isdigit(static_cast<unsigned char>(*text))) return false;
+    sum = sum * 10 + static_cast<std::uint32_t>(*text - '0');
+    if (sum > 0xffff) return false;
+  }
+  value = static_cast<std::uint16_t>(sum);
+  return true;
+}
+
+// A key text of exactly 16 hexadecimal digits whose key the schedule accepts.
+bool parse_key(const char* text, des_key& key, key_schedule& schedule) {
+  if (std::strlen(text) != 16) return false;
+  for (const char* c = text; *c != '\0'; ++c)
+    if (!std::isxdigit(static_cast<unsigned char>(*c))) return false;
+  to_hex(text, key);
+  return make_key_schedule(key, schedule) == 0;
+}
+
+ticket::ipv4_addr addr_of(const sockaddr_in& socket_addr) {
+  ticket::ipv4_addr addr{};
+  std::memcpy(addr.data(), &socket_addr.sin_addr, addr.size());
+  return addr;
+}
+
+// The address the client will put into its authenticator, which is the first
+// own address of the client's host. A request that comes from this host
+// (loopback, or one of its own addresses) comes from a client whose first own
+// address is this host's; any other request carries it as its source.
+ticket::ipv4_addr ticket_address(const settings& s, const sockaddr_in& from) {
+  if (s.fixed_client_addr) return s.client_addr;
+  const ticket::ipv4_addr source = addr_of(from);
+  if (s.local_count == 0) return source;
+  bool local = source[0] == 127;
+  for (std::size_t i = 0; i < s.local_count; ++i) local = local || source == s.local_addrs[i];
+  return local ? s.local_addrs[0] : source;
+}
+
+// Dotted-decimal text of a 4-byte address.
+std::array<char, INET_ADDRSTRLEN> addr_text(const ticket::ipv4_addr& addr) {
+  std::array<char, INET_ADDRSTRLEN> text{};
+  std::snprintf(text.data(), text.size(), "%u.%u.%u.%u", addr[0], addr[1], addr[2], addr[3]);
+  return text;
+}
+
+// An id field as printf text: "%.40s" stops at its first zero byte or after
+// its 40 bytes, so a full field needs no terminating zero.
+const char* id_text(const ticket::id_field& id) { return reinterpret_cast<const char*>(id.data()); }
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  start_console();
+
+  settings s;
+  ticket::receive_buffer rx{};
+  std::array<std::uint8_t, ticket::as_rep_size> as_rep{};
+  std::array<std::uint8_t, ticket::as_err_size> as_err{};
+  key_schedule client_schedule{};
+  key_schedule server_schedule{};
+  ticket::ticket_fields tkt{};
+  ticket::as_rep_fields rep{};
+
+  // 1. Read the command line. "-DDEBUG" counts only as the last of five or
+  // more arguments; any other seventh argument is ignored.
+  int args = argc - 1;
+  if (args < 4 || args > 7) {
+    std::printf("%s", usage);
+    end_run();
+  }
+  if (args > 4 && std::strcmp(argv[args], "-DDEBUG") == 0) {
+    s.debug = true;
+    --args;
+  } else if (args == 7) {
+    --args;
+  }
+  if (!parse_u16(argv[1], s.port)) fail(s.debug, "port is not a number from 0 to 65535\n");
+  if (!parse_key(argv[2], s.client_key, client_schedule)) fail(s.debug, "Incorrect client key\n");
+  if (!parse_key(argv[3], s.server_key, server_schedule)) fail(s.debug, "Incorrect server key\n");
+  if (!ticket::make_id(argv[4], s.server_id)) fail(s.debug, "serverID longer than %zu bytes\n", ticket::id_len);
+  if (args >= 5 && !parse_u16(argv[5], s.lifetime)) fail(s.debug, "lifetime is not a number from 0 to 65535\n");
+  if (args >= 6) {
+    if (inet_pton(AF_INET, argv[6], s.client_addr.data()) != 1) fail(s.debug, "clientaddr is no IPv4 address\n");
+    s.fixed_client_addr = true;
+  }
+
+  // 2. Learn this host's own addresses, to recognise requests from it.
+  if (char** local = my_addr(); local != nullptr)
+    for (; s.local_count < s.local_addrs.size() && local[s.local_count] != nullptr; ++s.local_count)
+      std::memcpy(s.local_addrs[s.local_count].data(), local[s.local_count], ticket::addr_len);
+
+  // 3. Open the UDP socket and bind it to every local address at the port.
+  const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+  if (fd < 0) fail(s.debug, "Error while opening socket\n");
+  const sockaddr_in any = any_address(s.port);
+  if (bind(fd, reinterpret_cast<const sockaddr*>(&any), sizeof any) != 0) fail(s.debug, "Error binding to socket\n");
+
+  for (;;) {
+    // 4. Receive a request; the answer goes to its sender.
+    rx.fill(0);
+    sockaddr_in from{};
+    if (!receive_datagram(fd, rx, &from)) fail(s.debug, "error receiving packet\n");
+    const auto from_text = addr_text(addr_of(from));
+    const unsigned from_port = ntohs(from.sin_port);
+
+    // 5. Refuse anything but an AS_REQ for the application server served.
+    const std::uint16_t type = ticket::decode_type(rx);
+    const ticket::as_req_fields req = ticket::decode_as_req(rx);
+    if (type != ticket::AS_REQ || req.server_id != s.server_id) {
+      ticket::encode_as_err(as_err);
+      const bool sent = send_datagram(fd, as_err, from);
+      if (type != ticket::AS_REQ)
+        debug_print(s.debug, "AS_ERR to %s:%u: type %d is not AS_REQ%s\n", from_text.data(), from_port, type,
+                    sent ? "" : " (not sent)");
+      else
+        debug_print(s.debug, "AS_ERR to %s:%u: server %.40s is not served%s\n", from_text.data(), from_port,
+                    id_text(req.server_id), sent ? "" : " (not sent)");
+      continue;
+    }
+
+    // 6. Draw a fresh session key.
+    if (!draw_session_key(tkt.session_key)) fail(s.debug, "No random bytes for a session key\n");
+
+    // 7. Issue the ticket under the server key.
+    tkt.client_id = req.client_id;
+    tkt.client_addr = ticket_address(s, from);
+    tkt.timestamp = ticket::clock_now();
+    tkt.lifetime = s.lifetime;
+    ticket::make_ticket(rep.ticket, server_schedule, tkt);
+
+    // 8. Send the AS_REP under the client key.
+    rep.session_key = tkt.session_key;
+    rep.server_id = s.server_id;
+    rep.timestamp = tkt.timestamp;
+    rep.lifetime = tkt.lifetime;
+    rep.ticket_len = ticket::ticket_area_len;
+    ticket::encode_as_rep(as_rep, client_schedule, rep);
+    const bool sent = send_datagram(fd, as_rep, from);
+    debug_print(s.debug, "AS_REP to %s:%u: client %.40s, ticket address %s, timestamp %u, lifetime %u%s\n",
+                from_text.data(), from_port, id_text(req.client_id), addr_text(tkt.client_addr).data(),
+                tkt.timestamp, static_cast<unsigned>(tkt.lifetime), sent ? "" : " (not sent)");
+  }
+}
