@@ -1,0 +1,543 @@
+// The application server run as a real program on 127.0.0.1. The tests play
+// the client on the ticket library; they hold the server key, so they issue
+// their own tickets.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "common/bytes.h"
+#include "common/hex.h"
+#include "common/sha1.h"
+#include "tests/support/process.h"
+#include "tests/support/udp_peer.h"
+#include "ticket/codec.h"
+#include "ticket/des.h"
+#include "ticket/validity.h"
+#include "ticket/wire.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using namespace ticket;
+using testing_support::Datagram;
+using testing_support::Process;
+using testing_support::TempDir;
+using testing_support::UdpPeer;
+
+constexpr char server_key_text[] = "133457799BBCDFF1";
+constexpr des_key server_key = {0x13, 0x34, 0x57, 0x79, 0x9B, 0xBC, 0xDF, 0xF1};
+constexpr des_key good_session_key = {0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF};
+constexpr des_key weak_session_key = {0x01, 0x01, 0x01, 0x01, 0x01, 0x01, 0x01, 0x01};
+constexpr std::uint32_t default_nonce = 1700000000;
+
+key_schedule schedule_of(const des_key& key) {
+  key_schedule schedule{};
+  make_key_schedule(key, schedule);
+  return schedule;
+}
+
+// What one AP_REQ says; the defaults make a request the server admits.
+struct Request {
+  const char* ticket_id = "alice";
+  const char* auth_id = "alice";
+  ipv4_addr ticket_addr = {127, 0, 0, 1};
+  ipv4_addr auth_addr = {127, 0, 0, 1};
+  std::uint32_t timestamp = clock_now();
+  std::uint16_t lifetime = 3600;
+  std::uint32_t nonce = default_nonce;
+  des_key session_key = good_session_key;
+};
+
+std::array<std::uint8_t, ap_req_size> make_ap_req(const Request& request) {
+  id_field ticket_id{};
+  id_field auth_id{};
+  EXPECT_TRUE(make_id(request.ticket_id, ticket_id));
+  EXPECT_TRUE(make_id(request.auth_id, auth_id));
+  std::array<std::uint8_t, ticket_area_len> ticket{};
+  make_ticket(ticket, schedule_of(server_key),
+              {request.session_key, ticket_id, request.ticket_addr, request.timestamp, request.lifetime});
+  std::array<std::uint8_t, authenticator_size> authenticator{};
+  encode_authenticator(authenticator, {auth_id, request.auth_addr, request.nonce});
+  std::array<std::uint8_t, ap_req_size> out{};
+  EXPECT_TRUE(encode_ap_req(out, ticket_area_len, ticket, schedule_of(request.session_key), authenticator));
+  return out;
+}
+
+// A KRB_PRV holding an empty record of prv_type under the session key.
+std::array<std::uint8_t, krb_prv_size> make_krb_prv(std::uint16_t prv_type) {
+  std::array<std::uint8_t, prv_body_size> body{};
+  encode_prv_body(body, prv_type, 0, {});
+  std::array<std::uint8_t, krb_prv_size> out{};
+  encode_krb_prv(out, schedule_of(good_session_key), body);
+  return out;
+}
+
+// A datagram that holds nothing but its type.
+std::vector<std::uint8_t> type_only(std::uint16_t type) {
+  std::vector<std::uint8_t> datagram(type_at + sizeof type);
+  put_u16_net(datagram, type_at, type);
+  return datagram;
+}
+
+receive_buffer as_received(const Datagram& datagram) {
+  receive_buffer rx{};
+  std::copy_n(datagram.bytes.begin(), std::min(datagram.bytes.size(), rx.size()), rx.begin());
+  return rx;
+}
+
+bool all_zero(std::span<const std::uint8_t> bytes) {
+  return std::all_of(bytes.begin(), bytes.end(), [](std::uint8_t b) { return b == 0; });
+}
+
+struct Options {
+  const char* last_arg = "-DDEBUG";  // nullptr for three arguments
+  const char* program = SERVER_PATH;
+  const char* key = server_key_text;
+};
+
+// One run of the server on a fresh port, serving the file input().
+class ServerRun {
+ public:
+  explicit ServerRun(const std::vector<std::uint8_t>& file = {}, const Options& options = {}) {
+    testing_support::write_file(input(), file);
+    std::vector<std::string> args = {std::to_string(port), options.key, input().string()};
+    if (options.last_arg != nullptr) args.emplace_back(options.last_arg);
+    process = std::make_unique<Process>(options.program, args, dir / "stdout");
+    bound = testing_support::wait_udp_bound(port);
+  }
+
+  std::filesystem::path input() const { return dir / "input"; }
+  void send(std::span<const std::uint8_t> bytes) const { client.send_to(port, bytes); }
+
+  // Waits for the program to end and returns its standard output.
+  std::string finish() {
+    EXPECT_EQ(process->wait(), std::optional<int>(0));
+    return process->output();
+  }
+
+  TempDir dir;
+  std::uint16_t port = testing_support::free_udp_port();
+  UdpPeer client;
+  std::unique_ptr<Process> process;
+  bool bound = false;
+};
+
+// Sends the AP_REQ from peer and returns the server's answer.
+std::optional<Datagram> send_ap_req(const ServerRun& run, const Request& request, const UdpPeer& peer) {
+  peer.send_to(run.port, make_ap_req(request));
+  return peer.receive(10s);
+}
+
+// Plays the client up to an accepted AP_REP.
+void authenticate(const ServerRun& run, const Request& request = {}) {
+  const auto answer = send_ap_req(run, request, run.client);
+  ASSERT_TRUE(answer);
+  EXPECT_EQ(get_u16_net(answer->bytes, type_at), AP_REP);
+}
+
+void expect_server_ap_err(const UdpPeer& peer) {
+  const auto answer = peer.receive(10s);
+  ASSERT_TRUE(answer);
+  ASSERT_EQ(answer->bytes.size(), ap_err_size);
+  EXPECT_EQ(get_u16_net(answer->bytes, type_at), AP_ERR);
+  EXPECT_TRUE(all_zero(std::span(answer->bytes).subspan(ap_err_client_id_at)));
+}
+
+// What a client sees of one delivery, read until APP_TERMINATE.
+struct Delivery {
+  std::vector<std::size_t> datagram_sizes;  // every datagram, APP_TERMINATE included
+  std::vector<std::uint16_t> pids;          // of the APP_DATA records
+  std::vector<std::uint8_t> file;           // their data, joined
+  std::optional<prv_fields> terminate;
+  sha1_digest digest{};
+};
+
+Delivery collect_delivery(const UdpPeer& peer) {
+  Delivery delivery;
+  const key_schedule session = schedule_of(good_session_key);
+  std::array<std::uint8_t, prv_body_size> body{};
+  while (const auto datagram = peer.receive(10s)) {
+    delivery.datagram_sizes.push_back(datagram->bytes.size());
+    const receive_buffer rx = as_received(*datagram);
+    EXPECT_EQ(decode_type(rx), KRB_PRV);
+    EXPECT_EQ(get_u16_net(rx, krb_prv_length_at), prv_body_size);
+    if (!decrypt_krb_prv(rx, session, body)) break;
+    const prv_fields fields = decode_prv_body(body);
+    const auto data = std::span(body).subspan(prv_data_at);
+    if (fields.prv_type == APP_TERMINATE) {
+      delivery.terminate = fields;
+      delivery.digest = terminate_digest(body);
+      EXPECT_TRUE(all_zero(data.subspan(digest_len))) << "after the digest";
+      break;
+    }
+    EXPECT_EQ(fields.prv_type, APP_DATA);
+    const auto bytes = app_data_bytes(body, fields);
+    if (!bytes) break;
+    delivery.pids.push_back(fields.pid);
+    delivery.file.insert(delivery.file.end(), bytes->begin(), bytes->end());
+    EXPECT_TRUE(all_zero(data.subspan(fields.data_len))) << "after the data of pid " << fields.pid;
+  }
+  return delivery;
+}
+
+// Checks a delivery of file against everything the client relies on.
+void expect_delivery_of(const Delivery& delivery, const std::filesystem::path& path,
+                        const std::vector<std::uint8_t>& file) {
+  const std::size_t records = file.size() / prv_data_area + 1;
+  std::vector<std::uint16_t> pids(records);
+  for (std::size_t i = 0; i < records; ++i) pids[i] = static_cast<std::uint16_t>(i + 1);
+  EXPECT_EQ(delivery.pids, pids);
+  EXPECT_EQ(delivery.file, file);
+  EXPECT_EQ(delivery.datagram_sizes, std::vector<std::size_t>(records + 1, krb_prv_size));
+  ASSERT_TRUE(delivery.terminate);
+  EXPECT_EQ(delivery.terminate->pid, 0);
+  EXPECT_EQ(delivery.terminate->data_len, digest_len);
+  sha1_digest expected{};
+  ASSERT_TRUE(mysha1(path.c_str(), expected));
+  EXPECT_EQ(delivery.digest, expected);
+}
+
+std::string authenticated_trace(std::int32_t nonce = static_cast<std::int32_t>(default_nonce)) {
+  return "AP_REQ received\nSession key still valid\nClient name is correct\nClient IP address is correct\n"
+         "nonce received = " +
+         std::to_string(nonce) + "\nSending AP_REP\n";
+}
+
+const std::string requested_trace = "KRB_PRV received\nSession key still valid\nAPP_DATA_REQ received\n";
+
+std::string delivery_trace(std::size_t file_size) {
+  std::string trace;
+  for (std::size_t i = 0; i <= file_size / prv_data_area; ++i) trace += "sending file!\n";
+  return trace + "file sended!\nfile digest sent!\nOK\n";
+}
+
+std::string exchange_trace(std::size_t file_size) {
+  return authenticated_trace() + requested_trace + delivery_trace(file_size);
+}
+
+// True when output is expected(t) for a second t in [from, to]: lines that
+// print the server's clock can only be pinned to the seconds around the run.
+bool printed_at_some_second(const std::string& output, std::uint32_t from, std::uint32_t to,
+                            const std::function<std::string(std::uint32_t)>& expected) {
+  for (std::uint32_t t = from; t <= to; ++t)
+    if (output == expected(t)) return true;
+  return false;
+}
+
+TEST(ServerExchange, AnswersNonceAndDeliversWholeFile) {
+  struct Row {
+    const char* name;
+    std::size_t file_size;
+    std::uint32_t nonce;
+    std::uint16_t reply_len;
+    std::string reply_text;
+  };
+  const Row rows[] = {
+      {"empty file, ten-digit reply", 0, 1700000000, 14, "1700000001"},
+      {"one whole piece, reply wraps to negative", 972, 2147483647, 15, "-2147483648"},
+      {"one byte past a piece, eight-digit reply", 973, 12345677, 8, "12345678"},
+      {"many pieces, short reply", 200000, 41, 6, "42"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    const auto file = testing_support::random_bytes(row.file_size);
+    ServerRun run(file);
+    ASSERT_TRUE(run.bound);
+
+    const auto answer = send_ap_req(run, {.nonce = row.nonce}, run.client);
+    ASSERT_TRUE(answer);
+    ASSERT_EQ(answer->bytes.size(), ap_rep_size);
+    const receive_buffer rx = as_received(*answer);
+    EXPECT_EQ(decode_type(rx), AP_REP);
+    EXPECT_EQ(get_u16_net(rx, ap_rep_length_at), row.reply_len);
+    EXPECT_TRUE(all_zero(std::span(rx).subspan(ap_rep_cipher_at + blocks(row.reply_len))));
+    std::array<std::uint8_t, nonce_reply_area> reply{};
+    ASSERT_TRUE(decrypt_ap_rep(rx, schedule_of(good_session_key), reply));
+    std::array<std::uint8_t, nonce_reply_area> expected_reply{};
+    std::copy(row.reply_text.begin(), row.reply_text.end(), expected_reply.begin());
+    EXPECT_EQ(reply, expected_reply);
+
+    run.send(make_krb_prv(APP_DATA_REQ));
+    expect_delivery_of(collect_delivery(run.client), run.input(), file);
+    const std::string trace =
+        authenticated_trace(static_cast<std::int32_t>(row.nonce)) + requested_trace + delivery_trace(row.file_size);
+    ASSERT_TRUE(run.process->wait_for_output(trace));
+    EXPECT_EQ(run.process->output(), trace);
+    EXPECT_TRUE(run.process->running());
+  }
+}
+
+TEST(ServerExchange, ServesNextClientAfreshAfterOk) {
+  const auto first = testing_support::random_bytes(2000, 1);
+  const auto second = testing_support::random_bytes(3000, 2);
+  ServerRun run(first);
+  ASSERT_TRUE(run.bound);
+  authenticate(run);
+  run.send(make_krb_prv(APP_DATA_REQ));
+  expect_delivery_of(collect_delivery(run.client), run.input(), first);
+  ASSERT_TRUE(run.process->wait_for_output(exchange_trace(first.size())));
+
+  testing_support::write_file(run.input(), second);
+  UdpPeer next;
+  const auto answer = send_ap_req(run, {}, next);
+  ASSERT_TRUE(answer);
+  EXPECT_EQ(get_u16_net(answer->bytes, type_at), AP_REP);
+  next.send_to(run.port, make_krb_prv(APP_DATA_REQ));
+  expect_delivery_of(collect_delivery(next), run.input(), second);
+  const std::string trace = exchange_trace(first.size()) + exchange_trace(second.size());
+  ASSERT_TRUE(run.process->wait_for_output(trace));
+  EXPECT_EQ(run.process->output(), trace);
+}
+
+TEST(ServerExchange, QuietRunPrintsOnlyOk) {
+  const auto file = testing_support::random_bytes(1500);
+  ServerRun run(file, {.last_arg = "-ddebug"});
+  ASSERT_TRUE(run.bound);
+  authenticate(run);
+  run.send(make_krb_prv(APP_DATA_REQ));
+  expect_delivery_of(collect_delivery(run.client), run.input(), file);
+  ASSERT_TRUE(run.process->wait_for_output("OK\n"));
+  EXPECT_EQ(run.process->output(), "OK\n");
+}
+
+TEST(ServerExchange, SendsFileToSenderOfKrbPrv) {
+  const auto file = testing_support::random_bytes(5000);
+  ServerRun run(file);
+  ASSERT_TRUE(run.bound);
+  authenticate(run);
+  UdpPeer other;
+  other.send_to(run.port, make_krb_prv(APP_DATA_REQ));
+  expect_delivery_of(collect_delivery(other), run.input(), file);
+  EXPECT_TRUE(run.client.silent_for(50ms));
+}
+
+TEST(ServerWaits, GivesUpOnClientSilentAfterApRep) {
+  ServerRun run({}, {.program = SERVER_QUICK_PATH});
+  ASSERT_TRUE(run.bound);
+  authenticate(run);
+  EXPECT_EQ(run.process->wait(10s), std::optional<int>(0));
+  EXPECT_EQ(run.process->output(), authenticated_trace() + "error receiving packet\nABORT\n");
+}
+
+TEST(ServerWaits, WaitsForNextClientWithoutBound) {
+  ServerRun run({}, {.program = SERVER_QUICK_PATH});
+  ASSERT_TRUE(run.bound);
+  authenticate(run);
+  run.send(make_krb_prv(APP_DATA_REQ));
+  expect_delivery_of(collect_delivery(run.client), run.input(), {});
+  ASSERT_TRUE(run.process->wait_for_output("OK\n"));
+  // Longer than the quick build's bound on the wait for KRB_PRV.
+  EXPECT_FALSE(run.process->wait(3s));
+  ASSERT_TRUE(run.process->running());
+  authenticate(run);
+  run.send(make_krb_prv(APP_DATA_REQ));
+  expect_delivery_of(collect_delivery(run.client), run.input(), {});
+}
+
+TEST(ServerStartup, EndsBeforeServing) {
+  struct Row {
+    const char* name;
+    bool port_in_use;
+    std::vector<std::string> args;  // after the port
+    std::string expected;
+  };
+  const std::string usage = "usage: server <serverport> <authserverkey> <inputfile>\n";
+  const Row rows[] = {
+      {"three arguments", false, {server_key_text}, usage},
+      {"six arguments", false, {server_key_text, "input", "-DDEBUG", "more"}, usage},
+      {"port in use", true, {server_key_text, "input", "-DDEBUG"}, "Error binding to socket\nABORT\n"},
+      {"port in use and bad key: the bind comes first", true, {"0000000000000000", "input", "-DDEBUG"},
+       "Error binding to socket\nABORT\n"},
+      {"key with bad parity", false, {"0000000000000000", "input", "-DDEBUG"},
+       "Incorrect predefined authserver key\nABORT\n"},
+      {"weak key, quiet", false, {"0101010101010101", "input"}, "ABORT\n"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    TempDir dir;
+    const std::uint16_t port = testing_support::free_udp_port();
+    std::optional<UdpPeer> holder;
+    if (row.port_in_use) holder.emplace(port);
+    std::vector<std::string> args = {std::to_string(port)};
+    args.insert(args.end(), row.args.begin(), row.args.end());
+    Process server(SERVER_PATH, args, dir / "stdout");
+    EXPECT_EQ(server.wait(), std::optional<int>(0));
+    EXPECT_EQ(server.output(), row.expected);
+  }
+}
+
+TEST(ServerFailures, EndsOnEveryRefusal) {
+  struct Row {
+    const char* name;
+    const char* last_arg;
+    std::function<void(ServerRun&)> drive;
+    std::string expected;  // the whole standard output
+  };
+  const auto send_request = [](Request request) {
+    return [=](ServerRun& run) { run.send(make_ap_req(request)); };
+  };
+  const auto send_length = [](std::size_t length_at, std::uint16_t length) {
+    return [=](ServerRun& run) {
+      auto datagram = make_ap_req({});
+      put_u16_net(datagram, length_at, length);
+      run.send(datagram);
+    };
+  };
+  const auto after_ap_rep = [](std::function<void(ServerRun&)> next) {
+    return [=](ServerRun& run) {
+      authenticate(run);
+      next(run);
+    };
+  };
+  const auto send_krb_prv = [](std::uint16_t prv_type, std::uint16_t length = prv_body_size) {
+    return [=](ServerRun& run) {
+      auto datagram = make_krb_prv(prv_type);
+      put_u16_net(datagram, krb_prv_length_at, length);
+      run.send(datagram);
+    };
+  };
+  const auto without_input = [](bool as_directory) {
+    return [=](ServerRun& run) {
+      std::filesystem::remove(run.input());
+      if (as_directory) std::filesystem::create_directory(run.input());
+      run.send(make_krb_prv(APP_DATA_REQ));
+    };
+  };
+  const std::string a40(40, 'a');
+  const std::string b40(40, 'b');
+  const std::string authenticated = authenticated_trace();
+  const std::string requested = authenticated + requested_trace;
+
+  const Row rows[] = {
+      {"first datagram of type 2", "-DDEBUG", [](ServerRun& run) { run.send(type_only(AS_REP)); },
+       "First packet is not AP_REQ\nI'm receiving packet type = 2\nABORT\n"},
+      {"first datagram of type 65535", "-DDEBUG", [](ServerRun& run) { run.send(type_only(65535)); },
+       "First packet is not AP_REQ\nI'm receiving packet type = 65535\nABORT\n"},
+      {"2-byte AP_REQ, quiet", nullptr, [](ServerRun& run) { run.send(type_only(AP_REQ)); }, "key error -1\n"},
+      {"weak session key", "-DDEBUG", send_request({.session_key = weak_session_key}),
+       "AP_REQ received\nkey error -2\n"},
+      {"ticket_len 105", "-DDEBUG", send_length(ap_req_ticket_len_at, 105),
+       "AP_REQ received\nTicket length too long for the ticket area\nABORT\n"},
+      {"ticket_len 65535", "-DDEBUG", send_length(ap_req_ticket_len_at, 65535),
+       "AP_REQ received\nTicket length too long for the ticket area\nABORT\n"},
+      {"auth_len 49", "-DDEBUG", send_length(ap_req_auth_len_at, 49),
+       "AP_REQ received\nSession key still valid\nAuthenticator length too long for the authenticator area\nABORT\n"},
+      {"wrong client name", "-DDEBUG",
+       [&](ServerRun& run) {
+         send_request({.auth_id = "mallory"})(run);
+         expect_server_ap_err(run.client);
+       },
+       "AP_REQ received\nSession key still valid\nClient name is wrong. Im expecting alice but receiving mallory\n"
+       "Sending AP_ERR back to client\nABORT\n"},
+      {"wrong client name of 40 characters", "-DDEBUG",
+       [&](ServerRun& run) {
+         send_request({.ticket_id = a40.c_str(), .auth_id = b40.c_str()})(run);
+         expect_server_ap_err(run.client);
+       },
+       "AP_REQ received\nSession key still valid\nClient name is wrong. Im expecting " + a40 + " but receiving " +
+           b40 + "\nSending AP_ERR back to client\nABORT\n"},
+      {"wrong client name, quiet", nullptr,
+       [&](ServerRun& run) {
+         send_request({.auth_id = "mallory"})(run);
+         expect_server_ap_err(run.client);
+       },
+       "ABORT\n"},
+      {"wrong client address", "-DDEBUG",
+       [&](ServerRun& run) {
+         send_request({.auth_addr = {10, 0, 0, 2}})(run);
+         expect_server_ap_err(run.client);
+       },
+       "AP_REQ received\nSession key still valid\nClient name is correct\nClient IP address is wrong\n"
+       "Expecting 16777343 but receiving 33554442\nABORT\n"},
+      {"AP_ERR instead of KRB_PRV", "-DDEBUG",
+       after_ap_rep([](ServerRun& run) { run.send(type_only(AP_ERR)); }),
+       authenticated + "AP_ERR received - aborting\nABORT\n"},
+      {"AP_REQ instead of KRB_PRV", "-DDEBUG",
+       after_ap_rep([](ServerRun& run) { run.send(make_ap_req({})); }),
+       authenticated + "Expecting KRB_PRV or AP_ERR\nI'm receiving packet type = 4\nABORT\n"},
+      {"APP_DATA instead of APP_DATA_REQ", "-DDEBUG", after_ap_rep(send_krb_prv(APP_DATA)),
+       authenticated + "KRB_PRV received\nSession key still valid\nExpecting APP_DATA_REQ\n"
+                       "I'm receiving packet type = 15\nABORT\n"},
+      {"KRB_PRV length 979", "-DDEBUG", after_ap_rep(send_krb_prv(APP_DATA_REQ, 979)),
+       authenticated + "KRB_PRV received\nSession key still valid\nKRB_PRV length too long for the record area\n"
+                       "ABORT\n"},
+      {"KRB_PRV length 65535", "-DDEBUG", after_ap_rep(send_krb_prv(APP_DATA_REQ, 65535)),
+       authenticated + "KRB_PRV received\nSession key still valid\nKRB_PRV length too long for the record area\n"
+                       "ABORT\n"},
+      {"input file missing", "-DDEBUG", after_ap_rep(without_input(false)),
+       requested + "Input file cannot be opened\nABORT\n"},
+      {"input file unreadable", "-DDEBUG", after_ap_rep(without_input(true)),
+       requested + "Error reading the input file\nABORT\n"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    ServerRun run(testing_support::random_bytes(100), {.last_arg = row.last_arg});
+    ASSERT_TRUE(run.bound);
+    row.drive(run);
+    EXPECT_EQ(run.finish(), row.expected);
+    EXPECT_TRUE(run.client.silent_for(50ms)) << "sent more than the row expects";
+  }
+}
+
+TEST(ServerFailures, EndsWithoutAbortOnExpiredTicket) {
+  struct Row {
+    const char* name;
+    const char* last_arg;
+    std::uint32_t timestamp;
+    std::uint16_t lifetime;
+  };
+  const std::uint32_t now = clock_now();
+  const Row rows[] = {
+      {"validity equal to the clock", "-DDEBUG", now, 0},
+      {"validity wrapping past 2^32", "-DDEBUG", 0xFFFFFFFFu, 2},
+      {"quiet", nullptr, now - 100, 50},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    ServerRun run({}, {.last_arg = row.last_arg});
+    ASSERT_TRUE(run.bound);
+    const std::uint32_t before = clock_now();
+    run.send(make_ap_req({.timestamp = row.timestamp, .lifetime = row.lifetime}));
+    const std::string output = run.finish();
+    const std::uint32_t valid_until = validity(row.timestamp, row.lifetime);
+    EXPECT_TRUE(printed_at_some_second(output, before, clock_now(), [&](std::uint32_t t) {
+      if (row.last_arg == nullptr) return std::string();
+      return "AP_REQ received\nSession key has expired\ncurrtime = " + std::to_string(t) +
+             ", validity = " + std::to_string(valid_until) + " \n";
+    })) << output;
+    EXPECT_TRUE(run.client.silent_for(50ms));
+  }
+}
+
+TEST(ServerFailures, EndsWithoutAbortWhenKeyExpiresBeforeKrbPrv) {
+  ServerRun run;
+  ASSERT_TRUE(run.bound);
+  const std::uint32_t issued = clock_now();
+  const std::uint32_t valid_until = issued + 2;
+  authenticate(run, {.timestamp = issued, .lifetime = 2});
+  const auto deadline = std::chrono::steady_clock::now() + 5s;
+  while (clock_now() < valid_until && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(10ms);
+  const std::uint32_t before = clock_now();
+  run.send(make_krb_prv(APP_DATA_REQ));
+  const std::string output = run.finish();
+  EXPECT_TRUE(printed_at_some_second(output, before, clock_now(), [&](std::uint32_t t) {
+    return authenticated_trace() + "KRB_PRV received\nSession key has expired\ncurrtime = " + std::to_string(t) +
+           ", expiration = " + std::to_string(valid_until) + " \n";
+  })) << output;
+  EXPECT_TRUE(run.client.silent_for(50ms));
+}
+
+}  // namespace
