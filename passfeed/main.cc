@@ -18,10 +18,8 @@ using namespace password;
 
 namespace {
 
-bool debug = false;
-
 // Prints the diagnostic in debug mode, then "ABORT\n", and exits with 0.
-[[noreturn]] void fail(const char* diagnostic) {
+[[noreturn]] void fail(bool debug, const char* diagnostic) {
   debug_print(debug, "%s", diagnostic);
   abort_run();
 }
@@ -30,20 +28,21 @@ struct settings {
   std::uint16_t port;
   const char* password;
   const char* input_file;
+  bool debug;
 };
 
 // Receives into rx (cut at its size) and makes the sender the peer.
-void receive_from_peer(int fd, receive_buffer& rx, sockaddr_in& peer) {
-  if (!receive_datagram(fd, rx, &peer)) fail("error receiving packet\n");
+void receive_from_peer(bool debug, int fd, receive_buffer& rx, sockaddr_in& peer) {
+  if (!receive_datagram(fd, rx, &peer)) fail(debug, "error receiving packet\n");
 }
 
-void send_to_peer(int fd, std::span<const std::uint8_t> datagram, const sockaddr_in& peer) {
-  if (!send_datagram(fd, datagram, peer)) fail("Error - packet size too long\n");
+void send_to_peer(bool debug, int fd, std::span<const std::uint8_t> datagram, const sockaddr_in& peer) {
+  if (!send_datagram(fd, datagram, peer)) fail(debug, "Error - packet size too long\n");
 }
 
 // Admits the PASS_RESP in rx and returns it, with its two debug lines.
-pass_resp_fields admit_pass_resp(const receive_buffer& rx) {
-  if (!admits_pass_resp(decode_header(rx))) fail("Im expecting PASS_RESP\n");
+pass_resp_fields admit_pass_resp(bool debug, const receive_buffer& rx) {
+  if (!admits_pass_resp(decode_header(rx))) fail(debug, "Im expecting PASS_RESP\n");
   const pass_resp_fields resp = decode_pass_resp(rx);
   debug_print(debug, "PASS_RESP received\n");
   // Up to the first zero byte, and never past the field: a sender need not
@@ -66,8 +65,8 @@ int main(int argc, char* argv[]) {
   std::array<std::uint8_t, data_size> data;
   std::array<std::uint8_t, terminate_size> terminate;
   sha1_digest digest{};
-  // The input file's stdio buffer: large, so that the DATA loop costs about
-  // one read system call per 64 pieces.
+  // The input file's stdio buffer: large, so that the DATA loop makes one
+  // read system call per 64 KiB rather than one per piece.
   std::array<char, 64 * 1024> file_buffer;
   sockaddr_in peer{};
   encode_pass_req(pass_req);
@@ -90,58 +89,60 @@ int main(int argc, char* argv[]) {
   }
 
   // 3. Debug switch, then refuse a password that no PASS_RESP could match.
-  debug = debug_switch(argc, argv, 3);
-  if (!usable_server_password(set.password)) fail("Password longer than 50 characters\n");
+  set.debug = debug_switch(argc, argv, 3);
+  if (!usable_server_password(set.password)) fail(set.debug, "Password longer than 50 characters\n");
 
   // 4. Port.
   set.port = to_num(argv[1]);
 
   // 5. Open the socket.
   const int fd = socket(AF_INET, SOCK_DGRAM, 0);
-  if (fd < 0) fail("Error while opening socket\n");
+  if (fd < 0) fail(set.debug, "Error while opening socket\n");
 
   // 6. Bind it to the port on every local address.
   const sockaddr_in local = any_address(set.port);
-  if (bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) fail("Error binding to socket\n");
+  if (bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0)
+    fail(set.debug, "Error binding to socket\n");
 
   for (;;) {
     // 7. Wait as long as it takes for a JOIN_REQ from anyone.
-    if (!bound_receive_wait(fd, 0)) fail("Error setting receive wait\n");
+    if (!bound_receive_wait(fd, 0)) fail(set.debug, "Error setting receive wait\n");
     rx.fill(0);
-    receive_from_peer(fd, rx, peer);
-    if (!is_join_req(decode_header(rx))) fail("First packet is not JOIN_REQ\n");
-    debug_print(debug, "JOIN_REQ received\n");
+    receive_from_peer(set.debug, fd, rx, peer);
+    if (!is_join_req(decode_header(rx))) fail(set.debug, "First packet is not JOIN_REQ\n");
+    debug_print(set.debug, "JOIN_REQ received\n");
 
     // 8. Ask for the password; from here on a silent client ends the wait.
-    if (!bound_receive_wait(fd, receive_wait_seconds)) fail("Error setting receive wait\n");
-    send_to_peer(fd, pass_req, peer);
+    if (!bound_receive_wait(fd, receive_wait_seconds)) fail(set.debug, "Error setting receive wait\n");
+    send_to_peer(set.debug, fd, pass_req, peer);
 
     // 9. Receive the first PASS_RESP into a cleared buffer.
     rx.fill(0);
-    receive_from_peer(fd, rx, peer);
-    pass_resp_fields resp = admit_pass_resp(rx);
+    receive_from_peer(set.debug, fd, rx, peer);
+    pass_resp_fields resp = admit_pass_resp(set.debug, rx);
 
     // 10. Password test, with up to two more tries.
     int tries = 0;
     while (!password_matches(resp, set.password)) {
-      debug_print(debug, "password not correct\n");
+      debug_print(set.debug, "password not correct\n");
       ++tries;
       if (tries > 2) {
-        send_to_peer(fd, pass_reject, peer);
+        // The third wrong password ends the server, not just the exchange.
+        send_to_peer(set.debug, fd, pass_reject, peer);
         abort_run();
       }
-      send_to_peer(fd, pass_req, peer);
+      send_to_peer(set.debug, fd, pass_req, peer);
       // Not cleared: bytes past the end of a short PASS_RESP keep those of
       // the one before it.
-      receive_from_peer(fd, rx, peer);
-      resp = admit_pass_resp(rx);
+      receive_from_peer(set.debug, fd, rx, peer);
+      resp = admit_pass_resp(set.debug, rx);
     }
-    debug_print(debug, "password correct\n");
+    debug_print(set.debug, "password correct\n");
 
     // 11. Accept, and open the file afresh for this transfer.
-    send_to_peer(fd, pass_accept, peer);
+    send_to_peer(set.debug, fd, pass_accept, peer);
     std::FILE* input = std::fopen(set.input_file, "rb");
-    if (input == nullptr) fail("Error opening input file\n");
+    if (input == nullptr) fail(set.debug, "Error opening input file\n");
     std::setvbuf(input, file_buffer.data(), _IOFBF, file_buffer.size());
 
     // 12. Stream the file in numbered DATA. The loop ends on the stream's
@@ -150,18 +151,18 @@ int main(int argc, char* argv[]) {
     std::uint32_t counter = 0;
     while (!std::feof(input)) {
       const std::size_t got = std::fread(data_area(data).data(), 1, data_bytes_len, input);
-      if (std::ferror(input)) fail("Error reading input file\n");
+      if (std::ferror(input)) fail(set.debug, "Error reading input file\n");
       seal_data(data, got, ++counter);
-      send_to_peer(fd, data, peer);
-      debug_print(debug, "sending file!\n");
+      send_to_peer(set.debug, fd, data, peer);
+      debug_print(set.debug, "sending file!\n");
     }
-    debug_print(debug, "file sended!\n");
+    debug_print(set.debug, "file sended!\n");
     std::fclose(input);
 
     // 13. Close with the digest of the whole file.
-    if (!mysha1(set.input_file, digest)) fail("Error computing file digest\n");
+    if (!mysha1(set.input_file, digest)) fail(set.debug, "Error computing file digest\n");
     encode_terminate(terminate, digest);
-    send_to_peer(fd, terminate, peer);
+    send_to_peer(set.debug, fd, terminate, peer);
 
     // 14. Done; wait for the next client.
     std::printf("OK\n");
