@@ -1,0 +1,419 @@
+// The password file server run as a real program on 127.0.0.1, driven by a
+// client that the tests play on the password library, faults included.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "common/bytes.h"
+#include "common/sha1.h"
+#include "password/codec.h"
+#include "tests/support/process.h"
+#include "tests/support/udp_peer.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using namespace password;
+using testing_support::Process;
+using testing_support::TempDir;
+using testing_support::UdpPeer;
+using bytes = std::vector<std::uint8_t>;
+
+constexpr char secret[] = "secret";
+
+bytes join_req() {
+  std::array<std::uint8_t, join_req_size> out;
+  encode_join_req(out);
+  return {out.begin(), out.end()};
+}
+
+// A PASS_RESP offering text, its length field overridden when asked.
+bytes pass_resp(const std::string& text, std::optional<std::uint32_t> length = std::nullopt) {
+  std::array<std::uint8_t, pass_resp_size> out;
+  encode_pass_resp(out, text.c_str());
+  if (length) put_u32_net(out, length_at, *length);
+  return {out.begin(), out.end()};
+}
+
+// Only the header of a datagram: type and length, nothing after them.
+bytes header_only(std::uint16_t type, std::uint32_t length) {
+  bytes out(header_size);
+  put_u16_net(out, type_at, type);
+  put_u32_net(out, length_at, length);
+  return out;
+}
+
+std::string repeat(const std::string& line, int times) {
+  std::string out;
+  for (int i = 0; i < times; ++i) out += line;
+  return out;
+}
+
+// What a client saw of one DATA stream and its TERMINATE.
+struct Stream {
+  bytes content;
+  std::vector<std::uint32_t> lengths;
+  sha1_digest digest{};
+};
+
+// One passfeed serving a file from a temporary directory, with a client
+// socket of the test's own. The destructor stops the server by its PID.
+class Feed {
+ public:
+  // Runs program <port> <password> <input file> [last].
+  explicit Feed(const bytes& file, const std::string& password = secret, const char* last = "-DDEBUG",
+                const char* program = PASSFEED_PATH)
+      : port_(testing_support::free_udp_port()) {
+    testing_support::write_file(input(), file);
+    std::vector<std::string> args{std::to_string(port_), password, input().string()};
+    if (last != nullptr) args.push_back(last);
+    server_ = std::make_unique<Process>(program, args, dir_ / "stdout");
+    bound_ = testing_support::wait_udp_bound(port_);
+  }
+
+  std::filesystem::path input() const { return dir_ / "input"; }
+  Process& server() { return *server_; }
+  bool bound() const { return bound_; }
+
+  void send(const bytes& datagram, const UdpPeer& from) const { from.send_to(port_, datagram); }
+  void send(const bytes& datagram) const { send(datagram, client_); }
+
+  // The type of the next datagram to reach from, after checking its size;
+  // 0 when none arrives in time.
+  std::uint16_t next_type(const UdpPeer& from, std::size_t expected_size = header_size) {
+    const auto got = from.receive(10s);
+    if (!got) return 0;
+    last_ = got->bytes;
+    EXPECT_EQ(last_.size(), expected_size);
+    return last_.size() >= 2 ? get_u16_net(last_, type_at) : 0;
+  }
+  std::uint16_t next_type() { return next_type(client_); }
+
+  // Receives DATA up to the TERMINATE, checking sizes, pids and zero bytes.
+  Stream receive_stream(const UdpPeer& from) {
+    Stream stream;
+    for (std::uint32_t pid = 1;; ++pid) {
+      const auto got = from.receive(10s);
+      if (!got) {
+        ADD_FAILURE() << "stream stopped before TERMINATE";
+        return stream;
+      }
+      const bytes& d = got->bytes;
+      if (get_u16_net(d, type_at) == TERMINATE) {
+        EXPECT_EQ(d.size(), terminate_size);
+        EXPECT_EQ(get_u32_net(d, length_at), digest_len);
+        stream.digest = get_array<digest_len>(d, terminate_digest_at);
+        return stream;
+      }
+      EXPECT_EQ(get_u16_net(d, type_at), DATA);
+      EXPECT_EQ(d.size(), data_size) << "pid " << pid;
+      if (d.size() != data_size) return stream;
+      EXPECT_EQ(get_u16_net(d, reserved_at), 0);
+      EXPECT_EQ(get_u32_net(d, data_pid_at), pid);
+      const std::uint32_t length = get_u32_net(d, length_at);
+      EXPECT_LE(length, data_bytes_len);
+      if (length > data_bytes_len) return stream;
+      stream.lengths.push_back(length);
+      const auto begin = d.begin() + static_cast<long>(data_bytes_at);
+      stream.content.insert(stream.content.end(), begin, begin + length);
+      EXPECT_TRUE(std::all_of(begin + length, d.end(), [](std::uint8_t b) { return b == 0; })) << "pid " << pid;
+    }
+  }
+  Stream receive_stream() { return receive_stream(client_); }
+
+  // Checks a stream against the input file as it is now.
+  void expect_file(const Stream& stream) const {
+    EXPECT_EQ(stream.content, testing_support::read_file(input()));
+    sha1_digest want{};
+    ASSERT_TRUE(mysha1(input().c_str(), want));
+    EXPECT_EQ(stream.digest, want);
+  }
+
+  // A full exchange whose first password is right: the file must arrive.
+  void serve_one(const UdpPeer& from) {
+    send(join_req(), from);
+    ASSERT_EQ(next_type(from), PASS_REQ);
+    send(pass_resp(secret), from);
+    ASSERT_EQ(next_type(from), PASS_ACCEPT);
+    expect_file(receive_stream(from));
+  }
+
+  // Waits for the exit with status 0 and returns everything printed.
+  std::string ended() {
+    EXPECT_EQ(server_->wait(10s), 0);
+    return server_->output();
+  }
+
+  // The output of a server that should still be running after printing
+  // text last.
+  std::string printed(const std::string& text) {
+    EXPECT_TRUE(server_->wait_for_output(text, 10s));
+    EXPECT_TRUE(server_->running());
+    return server_->output();
+  }
+
+  const UdpPeer& client() const { return client_; }
+
+ private:
+  TempDir dir_;
+  std::uint16_t port_;
+  bool bound_ = false;
+  UdpPeer client_;
+  std::unique_ptr<Process> server_;
+  bytes last_;
+};
+
+const std::string accepted_first = "JOIN_REQ received\nPASS_RESP received\nIm getting secret\npassword correct\n";
+
+TEST(Passfeed, StreamsFilesInPiecesOfAThousand) {
+  struct Row {
+    std::size_t size;
+    std::vector<std::uint32_t> lengths;
+  };
+  const Row rows[] = {
+      {0, {0}},
+      {1, {1}},
+      {2500, {1000, 1000, 500}},
+      {3000, {1000, 1000, 1000, 0}},
+  };
+  for (const Row& row : rows) {
+    Feed feed(testing_support::random_bytes(row.size, static_cast<std::uint32_t>(row.size)));
+    ASSERT_TRUE(feed.bound());
+    feed.send(join_req());
+    ASSERT_EQ(feed.next_type(), PASS_REQ);
+    feed.send(pass_resp(secret));
+    ASSERT_EQ(feed.next_type(), PASS_ACCEPT);
+    const Stream stream = feed.receive_stream();
+    EXPECT_EQ(stream.lengths, row.lengths) << row.size << " bytes";
+    feed.expect_file(stream);
+    EXPECT_EQ(feed.printed("OK\n"),
+              accepted_first + repeat("sending file!\n", static_cast<int>(row.lengths.size())) + "file sended!\nOK\n")
+        << row.size << " bytes";
+  }
+}
+
+TEST(Passfeed, WithoutDebugPrintsOnlyTheOutcome) {
+  Feed feed(testing_support::random_bytes(10), secret, "-ddebug");
+  ASSERT_TRUE(feed.bound());
+  feed.serve_one(feed.client());
+  EXPECT_EQ(feed.printed("OK\n"), "OK\n");
+}
+
+TEST(Passfeed, AcceptsTheThirdPassword) {
+  Feed feed(testing_support::random_bytes(1200));
+  ASSERT_TRUE(feed.bound());
+  feed.send(join_req());
+  ASSERT_EQ(feed.next_type(), PASS_REQ);
+  // A longer datagram with no zero byte after the header: the debug line
+  // stops at the end of the password field.
+  bytes no_zero(100, 'x');
+  put_u16_net(no_zero, type_at, PASS_RESP);
+  put_u32_net(no_zero, length_at, 50);
+  put_u16_net(no_zero, reserved_at, 0x7777);
+  feed.send(no_zero);
+  ASSERT_EQ(feed.next_type(), PASS_REQ);
+  feed.send(pass_resp("wrong"));
+  ASSERT_EQ(feed.next_type(), PASS_REQ);
+  feed.send(pass_resp(secret));
+  ASSERT_EQ(feed.next_type(), PASS_ACCEPT);
+  feed.expect_file(feed.receive_stream());
+  EXPECT_EQ(feed.printed("OK\n"), "JOIN_REQ received\n"
+                                  "PASS_RESP received\nIm getting " + std::string(password_len, 'x') + "\n"
+                                  "password not correct\n"
+                                  "PASS_RESP received\nIm getting wrong\npassword not correct\n"
+                                  "PASS_RESP received\nIm getting secret\npassword correct\n"
+                                  "sending file!\nsending file!\nfile sended!\nOK\n");
+}
+
+TEST(Passfeed, ThreeWrongPasswordsEndTheServer) {
+  Feed feed(testing_support::random_bytes(10), secret, nullptr);
+  ASSERT_TRUE(feed.bound());
+  feed.send(join_req());
+  EXPECT_EQ(feed.next_type(), PASS_REQ);
+  for (const char* wrong : {"one", "two"}) {
+    feed.send(pass_resp(wrong));
+    EXPECT_EQ(feed.next_type(), PASS_REQ);
+  }
+  feed.send(pass_resp("three"));
+  EXPECT_EQ(feed.next_type(), PASS_REJECT);
+  EXPECT_EQ(feed.ended(), "ABORT\n");
+}
+
+TEST(Passfeed, PasswordTestOnTheWire) {
+  struct Row {
+    const char* name;
+    std::string own;
+    bytes offered;
+    bool accepted;
+  };
+  const std::string fifty(max_password_chars, 'f');
+  const Row rows[] = {
+      {"right", secret, pass_resp(secret), true},
+      {"length one more", secret, pass_resp(secret, 7), false},
+      {"length one less", secret, pass_resp(secret, 5), false},
+      {"other case", secret, pass_resp("Secret"), false},
+      {"empty own, length 0, junk bytes", "", pass_resp("junk", 0), true},
+      {"empty own, length 1", "", pass_resp("j"), false},
+      {"50 characters", fifty, pass_resp(fifty), true},
+  };
+  for (const Row& row : rows) {
+    Feed feed(testing_support::random_bytes(5), row.own);
+    ASSERT_TRUE(feed.bound()) << row.name;
+    feed.send(join_req());
+    ASSERT_EQ(feed.next_type(), PASS_REQ) << row.name;
+    feed.send(row.offered);
+    EXPECT_EQ(feed.next_type(), row.accepted ? PASS_ACCEPT : PASS_REQ) << row.name;
+  }
+}
+
+TEST(Passfeed, EndsOnAnUnexpectedDatagram) {
+  struct Row {
+    const char* name;
+    // Each but the last is answered with a PASS_REQ.
+    std::vector<bytes> sent;
+    std::string output;
+  };
+  const Row rows[] = {
+      {"first is a PASS_RESP", {pass_resp(secret)}, "First packet is not JOIN_REQ\nABORT\n"},
+      {"JOIN_REQ with length 1", {header_only(JOIN_REQ, 1)}, "First packet is not JOIN_REQ\nABORT\n"},
+      {"JOIN_REQ with length 2^24", {header_only(JOIN_REQ, 0x01000000)}, "First packet is not JOIN_REQ\nABORT\n"},
+      {"length 51", {join_req(), pass_resp(secret, 51)}, "JOIN_REQ received\nIm expecting PASS_RESP\nABORT\n"},
+      {"a second JOIN_REQ", {join_req(), join_req()}, "JOIN_REQ received\nIm expecting PASS_RESP\nABORT\n"},
+      {"length 51 on the retry",
+       {join_req(), pass_resp("wrong"), pass_resp(secret, 51)},
+       "JOIN_REQ received\nPASS_RESP received\nIm getting wrong\npassword not correct\n"
+       "Im expecting PASS_RESP\nABORT\n"},
+  };
+  for (const Row& row : rows) {
+    Feed feed(testing_support::random_bytes(5));
+    ASSERT_TRUE(feed.bound()) << row.name;
+    for (std::size_t i = 0; i + 1 < row.sent.size(); ++i) {
+      feed.send(row.sent[i]);
+      ASSERT_EQ(feed.next_type(), PASS_REQ) << row.name;
+    }
+    feed.send(row.sent.back());
+    EXPECT_EQ(feed.ended(), row.output) << row.name;
+  }
+}
+
+TEST(Passfeed, ServesTheNextClientAfresh) {
+  Feed feed(testing_support::random_bytes(2100, 7));
+  ASSERT_TRUE(feed.bound());
+  // Two wrong tries leave the count at 2: the next client's one wrong try
+  // must not make it 3.
+  feed.send(join_req());
+  ASSERT_EQ(feed.next_type(), PASS_REQ);
+  for (const char* wrong : {"one", "two"}) {
+    feed.send(pass_resp(wrong));
+    ASSERT_EQ(feed.next_type(), PASS_REQ);
+  }
+  feed.send(pass_resp(secret));
+  ASSERT_EQ(feed.next_type(), PASS_ACCEPT);
+  feed.expect_file(feed.receive_stream());
+  ASSERT_TRUE(feed.server().wait_for_output("OK\n"));
+
+  testing_support::write_file(feed.input(), testing_support::random_bytes(1500, 8));
+  const UdpPeer second;
+  feed.send(join_req(), second);
+  ASSERT_EQ(feed.next_type(second), PASS_REQ);
+  feed.send(pass_resp("one"), second);
+  ASSERT_EQ(feed.next_type(second), PASS_REQ);
+  feed.send(pass_resp(secret), second);
+  ASSERT_EQ(feed.next_type(second), PASS_ACCEPT);
+  const Stream stream = feed.receive_stream(second);  // pids checked from 1
+  EXPECT_EQ(stream.lengths, (std::vector<std::uint32_t>{1000, 500}));
+  feed.expect_file(stream);
+  EXPECT_TRUE(feed.client().silent_for(50ms)) << "nothing goes to the first client";
+}
+
+TEST(Passfeed, ClearsTheReceiveBufferOnlyBeforeAnExchangesFirstReceives) {
+  Feed feed(testing_support::random_bytes(5));
+  ASSERT_TRUE(feed.bound());
+  // A JOIN_REQ that carries the password where a PASS_RESP has it: the
+  // buffer is cleared before the first PASS_RESP, so a bare header with the
+  // right length is a wrong password.
+  bytes join_with_password = pass_resp(secret);
+  put_u16_net(join_with_password, type_at, JOIN_REQ);
+  put_u32_net(join_with_password, length_at, 0);
+  feed.send(join_with_password);
+  ASSERT_EQ(feed.next_type(), PASS_REQ);
+  feed.send(header_only(PASS_RESP, 6));
+  ASSERT_EQ(feed.next_type(), PASS_REQ);
+  // The retries are not cleared: the bare header after a PASS_RESP that had
+  // the right bytes and the wrong length is read with those bytes.
+  feed.send(pass_resp(secret, 5));
+  ASSERT_EQ(feed.next_type(), PASS_REQ);
+  feed.send(header_only(PASS_RESP, 6));
+  ASSERT_EQ(feed.next_type(), PASS_ACCEPT);
+  feed.expect_file(feed.receive_stream());
+  ASSERT_TRUE(feed.server().wait_for_output("OK\n"));
+  // Cleared before the JOIN_REQ: two bytes of type read with a zero length,
+  // not the 6 that the last PASS_RESP left.
+  feed.send({0x00, 0x01});
+  EXPECT_EQ(feed.next_type(), PASS_REQ);
+}
+
+TEST(Passfeed, StartUpFailures) {
+  struct Row {
+    const char* name;
+    std::vector<std::string> args;  // "PORT" and "FILE" are filled in
+    bool port_taken;
+    std::string output;
+  };
+  const std::string long_password(max_password_chars + 1, 'p');
+  const Row rows[] = {
+      {"two arguments", {"PORT", secret}, false, "usage: passfeed <serverport> <password> <input file>\n"},
+      {"five arguments", {"PORT", secret, "FILE", "-DDEBUG", "x"}, false,
+       "usage: passfeed <serverport> <password> <input file>\n"},
+      // The port is taken: a bind would fail, so nothing may be bound first.
+      {"missing file", {"PORT", secret, "MISSING"}, true, "Input file doesn't exist\n"},
+      {"missing file, debug", {"PORT", secret, "MISSING", "-DDEBUG"}, true, "Input file doesn't exist\n"},
+      {"51-character password", {"PORT", long_password, "FILE", "-DDEBUG"}, true,
+       "Password longer than 50 characters\nABORT\n"},
+      {"51-character password, no debug", {"PORT", long_password, "FILE"}, true, "ABORT\n"},
+      {"port in use", {"PORT", secret, "FILE", "-DDEBUG"}, true, "Error binding to socket\nABORT\n"},
+      {"port in use, no debug", {"PORT", secret, "FILE", "-DDEBUGX"}, true, "ABORT\n"},
+  };
+  for (const Row& row : rows) {
+    TempDir dir;
+    testing_support::write_file(dir / "file", {1, 2, 3});
+    const std::uint16_t port = testing_support::free_udp_port();
+    std::optional<UdpPeer> holder;
+    if (row.port_taken) holder.emplace(port);
+    std::vector<std::string> args = row.args;
+    for (auto& arg : args) {
+      if (arg == "PORT") arg = std::to_string(port);
+      if (arg == "FILE") arg = (dir / "file").string();
+      if (arg == "MISSING") arg = (dir / "missing").string();
+    }
+    Process server(PASSFEED_PATH, args, dir / "stdout");
+    EXPECT_EQ(server.wait(10s), 0) << row.name;
+    EXPECT_EQ(server.output(), row.output) << row.name;
+  }
+}
+
+TEST(Passfeed, BoundsTheWaitInsideAnExchangeOnly) {
+  Feed feed(testing_support::random_bytes(5), secret, "-DDEBUG", PASSFEED_QUICK_PATH);
+  ASSERT_TRUE(feed.bound());
+  // Longer than the quick build's bound, before and after an exchange.
+  EXPECT_FALSE(feed.server().wait(3s).has_value()) << "waits for a JOIN_REQ as long as it takes";
+  feed.serve_one(feed.client());
+  ASSERT_TRUE(feed.server().wait_for_output("OK\n"));
+  EXPECT_FALSE(feed.server().wait(3s).has_value()) << "waits for the next JOIN_REQ as long as it takes";
+  // A client that falls silent after its JOIN_REQ.
+  feed.send(join_req());
+  ASSERT_EQ(feed.next_type(), PASS_REQ);
+  EXPECT_EQ(feed.ended(), accepted_first + "sending file!\nfile sended!\nOK\n"
+                                           "JOIN_REQ received\nerror receiving packet\nABORT\n");
+}
+
+}  // namespace
