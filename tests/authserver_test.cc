@@ -1,0 +1,189 @@
+// The stand-in authentication server run as a real program on 127.0.0.1. The
+// tests play the client and hold both keys, so they can open the AS_REP and
+// the ticket inside it.
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdint>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "common/bytes.h"
+#include "common/hex.h"
+#include "common/local_addr.h"
+#include "tests/support/process.h"
+#include "tests/support/udp_peer.h"
+#include "ticket/codec.h"
+#include "ticket/des.h"
+#include "ticket/validity.h"
+#include "ticket/wire.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using namespace ticket;
+using testing_support::Datagram;
+using testing_support::Process;
+using testing_support::TempDir;
+using testing_support::UdpPeer;
+
+constexpr char client_key_text[] = "133457799BBCDFF1";
+constexpr des_key client_key = {0x13, 0x34, 0x57, 0x79, 0x9B, 0xBC, 0xDF, 0xF1};
+constexpr char server_key_text[] = "0E329232EA6D0D73";
+constexpr des_key server_key = {0x0E, 0x32, 0x92, 0x32, 0xEA, 0x6D, 0x0D, 0x73};
+
+key_schedule schedule_of(const des_key& key) {
+  key_schedule schedule{};
+  EXPECT_EQ(make_key_schedule(key, schedule), 0);
+  return schedule;
+}
+
+id_field id_of(const char* text) {
+  id_field id{};
+  EXPECT_TRUE(make_id(text, id));
+  return id;
+}
+
+receive_buffer rx_of(const Datagram& datagram) {
+  receive_buffer rx{};
+  std::memcpy(rx.data(), datagram.bytes.data(), std::min(rx.size(), datagram.bytes.size()));
+  return rx;
+}
+
+ipv4_addr own_first_addr() {
+  ipv4_addr addr{};
+  char** local = my_addr();
+  if (local != nullptr && local[0] != nullptr) std::memcpy(addr.data(), local[0], addr.size());
+  return addr;
+}
+
+// A running authserver on a fresh port, and the client the test plays.
+class AuthRun {
+ public:
+  TempDir dir;
+  UdpPeer client;
+  std::uint16_t port = testing_support::free_udp_port();
+  std::optional<Process> server;
+
+  void start(const std::vector<std::string>& extra) {
+    std::vector<std::string> args = {std::to_string(port), client_key_text, server_key_text, "srv"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    server.emplace(AUTHSERVER_PATH, args, dir / "stdout");
+    ASSERT_TRUE(testing_support::wait_udp_bound(port));
+  }
+
+  // Sends a request and returns the one answer.
+  receive_buffer ask(std::span<const std::uint8_t> request, std::size_t expected_size) {
+    client.send_to(port, request);
+    const auto answer = client.receive();
+    EXPECT_TRUE(answer.has_value());
+    if (!answer) return {};
+    EXPECT_EQ(answer->bytes.size(), expected_size);
+    return rx_of(*answer);
+  }
+
+  receive_buffer ask_as_req(const char* client_id, const char* server_id, std::size_t expected_size) {
+    std::array<std::uint8_t, as_req_size> request{};
+    encode_as_req(request, id_of(client_id), id_of(server_id));
+    return ask(request, expected_size);
+  }
+};
+
+TEST(Authserver, IssuesSessionKeyAndTicketForTheServedServer) {
+  struct Row {
+    const char* name;
+    std::vector<std::string> extra;
+    std::uint16_t lifetime;
+    ipv4_addr ticket_addr;
+  };
+  const std::vector<Row> rows = {
+      {"defaults: this host's own address for a local client", {"-DDEBUG"}, 300, own_first_addr()},
+      {"lifetime", {"77"}, 77, own_first_addr()},
+      {"explicit client address", {"0", "10.1.2.3", "-DDEBUG"}, 0, {10, 1, 2, 3}},
+  };
+  for (const Row& row : rows) {
+    AuthRun run;
+    run.start(row.extra);
+    des_key previous_key{};
+    for (int round = 0; round < 2; ++round) {
+      const std::uint32_t asked_at = clock_now();
+      const receive_buffer rx = run.ask_as_req("alice", "srv", as_rep_size);
+      EXPECT_EQ(decode_type(rx), AS_REP) << row.name;
+      EXPECT_EQ(get_u16_net(rx, as_rep_length_at), as_rep_body_size) << row.name;
+      std::array<std::uint8_t, as_rep_body_area> body{};
+      ASSERT_TRUE(decrypt_as_rep(rx, schedule_of(client_key), body)) << row.name;
+      const as_rep_fields rep = decode_as_rep_body(body);
+      key_schedule session{};
+      EXPECT_EQ(make_key_schedule(rep.session_key, session), 0) << row.name;
+      EXPECT_NE(rep.session_key, previous_key) << row.name << ": a fresh key for every request";
+      previous_key = rep.session_key;
+      EXPECT_EQ(rep.server_id, id_of("srv")) << row.name;
+      EXPECT_GE(rep.timestamp, asked_at) << row.name;
+      EXPECT_LE(rep.timestamp, clock_now()) << row.name;
+      EXPECT_EQ(rep.lifetime, row.lifetime) << row.name;
+      EXPECT_EQ(rep.ticket_len, ticket_area_len) << row.name;
+
+      std::array<std::uint8_t, ticket_area_len> ticket_area{};
+      ASSERT_TRUE(decrypt_part(schedule_of(server_key), rep.ticket, rep.ticket_len, ticket_area)) << row.name;
+      const ticket_fields tkt = decode_ticket_body(ticket_area);
+      EXPECT_EQ(tkt.session_key, rep.session_key) << row.name;
+      EXPECT_EQ(tkt.client_id, id_of("alice")) << row.name;
+      EXPECT_EQ(tkt.client_addr, row.ticket_addr) << row.name;
+      EXPECT_EQ(tkt.timestamp, rep.timestamp) << row.name;
+      EXPECT_EQ(tkt.lifetime, row.lifetime) << row.name;
+    }
+    EXPECT_TRUE(run.server->running()) << row.name;
+  }
+}
+
+TEST(Authserver, AnswersAsErrAndGoesOnServing) {
+  AuthRun run;
+  run.start({"-DDEBUG"});
+  EXPECT_EQ(decode_type(run.ask_as_req("alice", "other", as_err_size)), AS_ERR);
+  // The same three letters followed by more are another server.
+  EXPECT_EQ(decode_type(run.ask_as_req("alice", "srvx", as_err_size)), AS_ERR);
+  std::array<std::uint8_t, ap_err_size> not_a_request{};
+  encode_ap_err(not_a_request, id_of("alice"));
+  EXPECT_EQ(decode_type(run.ask(not_a_request, as_err_size)), AS_ERR);
+  EXPECT_EQ(decode_type(run.ask_as_req("alice", "srv", as_rep_size)), AS_REP);
+  EXPECT_TRUE(run.server->wait_for_output("AS_REP to 127.0.0.1:"));
+  EXPECT_TRUE(run.server->running());
+}
+
+TEST(Authserver, RefusesBadSettingsAtStartup) {
+  struct Row {
+    std::vector<std::string> args;
+    std::string expected;
+  };
+  const std::string port = std::to_string(testing_support::free_udp_port());
+  const std::vector<Row> rows = {
+      {{port, "133457799BBCDFF0", server_key_text, "srv", "-DDEBUG"}, "Incorrect client key\nABORT\n"},
+      {{port, client_key_text, "0101010101010101", "srv", "-DDEBUG"}, "Incorrect server key\nABORT\n"},
+      {{port, client_key_text, "0E329232EA6D0D7", "srv", "-DDEBUG"}, "Incorrect server key\nABORT\n"},
+      {{port, client_key_text, server_key_text, "abcdefghijklmnopqrstuvwxyzabcdefghijklmno", "-DDEBUG"},
+       "serverID longer than 40 bytes\nABORT\n"},
+      {{port, client_key_text, server_key_text, "srv", "65536", "-DDEBUG"},
+       "lifetime is not a number from 0 to 65535\nABORT\n"},
+      {{port, client_key_text, server_key_text, "srv", "300", "10.1.2", "-DDEBUG"},
+       "clientaddr is no IPv4 address\nABORT\n"},
+      {{port, "133457799BBCDFF0", server_key_text, "srv"}, "ABORT\n"},
+  };
+  for (const Row& row : rows) {
+    TempDir dir;
+    Process server(AUTHSERVER_PATH, row.args, dir / "stdout");
+    EXPECT_EQ(server.wait(), std::optional<int>(0)) << testing::PrintToString(row.args);
+    EXPECT_EQ(server.output(), row.expected) << testing::PrintToString(row.args);
+  }
+  TempDir dir;
+  Process server(AUTHSERVER_PATH, {port, client_key_text, server_key_text}, dir / "stdout");
+  EXPECT_EQ(server.wait(), std::optional<int>(0));
+  EXPECT_EQ(server.output().rfind("usage: authserver <port> <clientkey> <serverkey> <serverID> [<lifetime> "
+                                  "[<clientaddr>]] [-DDEBUG]\n",
+                                  0),
+            0u);
+}
+
+}  // namespace
