@@ -34,12 +34,10 @@ struct settings {
 
 // Prints the diagnostic (a printf format) in debug mode only, then "ABORT\n".
 [[noreturn, gnu::format(printf, 2, 3)]] void fail(bool debug, const char* diagnostic, ...) {
-  if (debug) {
-    va_list args;
-    va_start(args, diagnostic);
-    std::vprintf(diagnostic, args);
-    va_end(args);
-  }
+  va_list args;
+  va_start(args, diagnostic);
+  if (debug) std::vprintf(diagnostic, args);
+  va_end(args);
   abort_run();
 }
 
@@ -83,7 +81,7 @@ int main(int argc, char* argv[]) {
   sha1_digest digest{};
   // The input stream reads through this in large pieces; the 972-byte reads
   // of a delivery are then copies from memory, not one system call each.
-  std::array<char, 64 * 1024> stream_buffer;
+  std::array<char, 65536> stream_buffer;
 
   // 1. Read the command line.
   if (argc != 4 && argc != 5) {

@@ -8,7 +8,6 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
-#include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -395,7 +394,7 @@ TEST(ServerFailures, EndsOnEveryRefusal) {
       run.send(datagram);
     };
   };
-  const auto after_ap_rep = [](std::function<void(ServerRun&)> next) {
+  const auto after_ap_rep = [](const std::function<void(ServerRun&)>& next) {
     return [=](ServerRun& run) {
       authenticate(run);
       next(run);
