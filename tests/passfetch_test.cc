@@ -1,0 +1,354 @@
+// The password file client run as a real program, driven by a server that
+// the tests play on the password library over 127.0.0.1, faults included.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <initializer_list>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "common/bytes.h"
+#include "common/sha1.h"
+#include "password/codec.h"
+#include "tests/support/process.h"
+#include "tests/support/udp_peer.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using namespace password;
+using testing_support::Process;
+using testing_support::TempDir;
+using testing_support::UdpPeer;
+using bytes = std::vector<std::uint8_t>;
+
+const std::string usage =
+    "usage: passfetch <servername> <serverport> <clientpwd1> <clientpwd1> <clientpwd1> <outfile>\n";
+const bytes old_content = {'o', 'l', 'd', '\n'};
+
+// A header-only message; a nonzero length on request.
+bytes bare(std::uint16_t type, std::uint32_t length = 0) {
+  bytes out(header_size);
+  put_u16_net(out, type_at, type);
+  put_u32_net(out, length_at, length);
+  return out;
+}
+
+bytes data_msg(std::uint32_t pid, const bytes& content) {
+  std::array<std::uint8_t, data_size> out;
+  encode_data(out, pid, content);
+  return {out.begin(), out.end()};
+}
+
+// A TERMINATE carrying the digest of content, its length overridden on request.
+bytes terminate_msg(const bytes& content, std::uint32_t length = digest_len) {
+  TempDir dir;
+  testing_support::write_file(dir / "content", content);
+  sha1_digest digest{};
+  mysha1((dir / "content").c_str(), digest);
+  std::array<std::uint8_t, terminate_size> out;
+  encode_terminate(out, digest);
+  put_u32_net(out, length_at, length);
+  return {out.begin(), out.end()};
+}
+
+bytes concat(std::initializer_list<bytes> parts) {
+  bytes out;
+  for (const bytes& part : parts) out.insert(out.end(), part.begin(), part.end());
+  return out;
+}
+
+std::string repeat(const std::string& line, int times) {
+  std::string out;
+  for (int i = 0; i < times; ++i) out += line;
+  return out;
+}
+
+// One passfetch run against a server socket of the test's own. Its output
+// file exists beforehand with old_content.
+class Fetch {
+ public:
+  Fetch(std::array<std::string, 3> passwords = {"first", "second", "third"}, const char* last = "-DDEBUG",
+        const char* program = PASSFETCH_PATH) {
+    testing_support::write_file(output(), old_content);
+    std::vector<std::string> args{"127.0.0.1", std::to_string(server_.port()), passwords[0], passwords[1],
+                                  passwords[2], output().string()};
+    if (last != nullptr) args.push_back(last);
+    client_ = std::make_unique<Process>(program, args, dir_ / "stdout");
+  }
+
+  std::filesystem::path output() const { return dir_ / "output"; }
+  bytes stored() const { return testing_support::read_file(output()); }
+
+  // Receives the JOIN_REQ and learns where to answer.
+  bool joined() {
+    const auto got = server_.receive(10s);
+    if (!got) return false;
+    client_addr_ = got->from;
+    std::array<std::uint8_t, join_req_size> want;
+    encode_join_req(want);
+    EXPECT_EQ(got->bytes, bytes(want.begin(), want.end()));
+    return true;
+  }
+
+  void send(const bytes& datagram) const { server_.send_to(client_addr_, datagram); }
+
+  // Receives a PASS_RESP, checks its bytes against the encoder's for the
+  // text it carries, and returns that text.
+  std::string next_password() {
+    const auto got = server_.receive(10s);
+    if (!got) return "(nothing)";
+    const bytes& d = got->bytes;
+    EXPECT_EQ(d.size(), pass_resp_size);
+    if (d.size() != pass_resp_size) return "(wrong size)";
+    const auto length = std::min<std::size_t>(get_u32_net(d, length_at), password_len);
+    const std::string text(d.begin() + pass_resp_password_at, d.begin() + pass_resp_password_at + length);
+    std::array<std::uint8_t, pass_resp_size> want;
+    encode_pass_resp(want, text.c_str());
+    EXPECT_EQ(d, bytes(want.begin(), want.end()));
+    return text;
+  }
+
+  // Sends the first PASS_REQ, takes the first password and accepts it.
+  void accept_first() {
+    ASSERT_TRUE(joined());
+    send(bare(PASS_REQ));
+    EXPECT_EQ(next_password(), "first");
+    send(bare(PASS_ACCEPT));
+  }
+
+  bool silent() const { return server_.silent_for(50ms); }
+
+  // Waits for the exit with status 0 and returns everything printed.
+  std::string ended() {
+    EXPECT_EQ(client_->wait(10s), 0);
+    return client_->output();
+  }
+
+ private:
+  TempDir dir_;
+  UdpPeer server_;
+  sockaddr_in client_addr_{};
+  std::unique_ptr<Process> client_;
+};
+
+const std::string accepted = "PASS_REQ received\nPASS_ACCEPT received\n";
+const std::string good_end = "TERMINATE received\nchecksum correct\nfile transmission completed\nOK\n";
+
+TEST(Passfetch, StoresAThousandBytePieces) {
+  const bytes file = testing_support::random_bytes(2500, 3);
+  const bytes pieces[] = {bytes(file.begin(), file.begin() + 1000), bytes(file.begin() + 1000, file.begin() + 2000),
+                          bytes(file.begin() + 2000, file.end())};
+  struct Row {
+    const char* last;
+    std::string output;
+  };
+  const Row rows[] = {
+      {"-DDEBUG", accepted + repeat("receiving file\n", 3) + good_end},
+      {"-DDEBUGX", "OK\n"},
+      {nullptr, "OK\n"},
+  };
+  for (const Row& row : rows) {
+    Fetch fetch({"first", "second", "third"}, row.last);
+    fetch.accept_first();
+    for (std::uint32_t pid = 1; pid <= 3; ++pid) fetch.send(data_msg(pid, pieces[pid - 1]));
+    fetch.send(terminate_msg(file));
+    EXPECT_EQ(fetch.ended(), row.output);
+    EXPECT_EQ(fetch.stored(), file);
+  }
+}
+
+TEST(Passfetch, OffersTheNextPasswordForEachPassReq) {
+  Fetch fetch;
+  ASSERT_TRUE(fetch.joined());
+  fetch.send(bare(PASS_REQ));
+  EXPECT_EQ(fetch.next_password(), "first");
+  // Only the first PASS_REQ of an exchange must have a zero length.
+  fetch.send(bare(PASS_REQ, 7));
+  EXPECT_EQ(fetch.next_password(), "second");
+  fetch.send(bare(PASS_ACCEPT));
+  const bytes file = {'h', 'i'};
+  fetch.send(data_msg(1, file));
+  fetch.send(terminate_msg(file));
+  EXPECT_EQ(fetch.ended(), "PASS_REQ received\nPASS_REQ received\nPASS_ACCEPT received\nreceiving file\n" + good_end);
+  EXPECT_TRUE(fetch.silent()) << "no third PASS_RESP";
+  EXPECT_EQ(fetch.stored(), file);
+}
+
+TEST(Passfetch, EndsThePasswordDialogue) {
+  const std::string field_full(password_len, 'z');
+  struct Row {
+    const char* name;
+    // The server's messages after the JOIN_REQ; the first `answered`
+    // PASS_REQ are answered with a PASS_RESP each.
+    std::vector<bytes> sent;
+    int answered;
+    std::string output;
+  };
+  const Row rows[] = {
+      {"PASS_REJECT after three",
+       {bare(PASS_REQ), bare(PASS_REQ), bare(PASS_REQ), bare(PASS_REJECT)},
+       3,
+       repeat("PASS_REQ received\n", 3) + "Please restart session and introduce the correct password\nABORT\n"},
+      {"fourth PASS_REQ",
+       {bare(PASS_REQ), bare(PASS_REQ), bare(PASS_REQ), bare(PASS_REQ)},
+       3,
+       repeat("PASS_REQ received\n", 4) + "No password left to offer\nABORT\n"},
+      {"PASS_ACCEPT with length 1", {bare(PASS_REQ), bare(PASS_ACCEPT, 1)}, 1,
+       "PASS_REQ received\nno PASS_ACCEPT arrived\nABORT\n"},
+      {"PASS_REJECT with length 1", {bare(PASS_REQ), bare(PASS_REJECT, 1)}, 1,
+       "PASS_REQ received\nno PASS_ACCEPT arrived\nABORT\n"},
+      {"DATA instead of PASS_ACCEPT", {bare(PASS_REQ), data_msg(1, {1})}, 1,
+       "PASS_REQ received\nno PASS_ACCEPT arrived\nABORT\n"},
+      {"first PASS_REQ with length 1", {bare(PASS_REQ, 1)}, 0, "no PASS_REQ arrived\nABORT\n"},
+      {"PASS_ACCEPT before any PASS_REQ", {bare(PASS_ACCEPT)}, 0, "no PASS_REQ arrived\nABORT\n"},
+  };
+  for (const Row& row : rows) {
+    // A third password that fills the field exactly is still offered.
+    Fetch fetch({"first", "second", field_full});
+    ASSERT_TRUE(fetch.joined()) << row.name;
+    const std::string offered[] = {"first", "second", field_full};
+    int next = 0;
+    for (const bytes& message : row.sent) {
+      fetch.send(message);
+      if (get_u16_net(message, type_at) == PASS_REQ && next < row.answered) {
+        EXPECT_EQ(fetch.next_password(), offered[next++]) << row.name;
+      }
+    }
+    EXPECT_EQ(fetch.ended(), row.output) << row.name;
+    EXPECT_TRUE(fetch.silent()) << row.name;
+    EXPECT_EQ(fetch.stored(), old_content) << row.name << ": the output file is opened only at PASS_ACCEPT";
+  }
+}
+
+TEST(Passfetch, ChecksTheStream) {
+  const bytes a(1000, 'a'), b(1000, 'b'), c = {'c', 'c', 'c'};
+  // Nonzero bytes after length in the data field must not reach the file.
+  bytes c_with_junk = data_msg(2, bytes(data_bytes_len, 'j'));
+  put_u32_net(c_with_junk, length_at, 3);
+  std::fill_n(c_with_junk.begin() + data_bytes_at, 3, 'c');
+  bytes too_long = data_msg(1, bytes(data_bytes_len, 'x'));
+  put_u32_net(too_long, length_at, data_bytes_len + 1);
+  struct Row {
+    const char* name;
+    std::vector<bytes> sent;  // after PASS_ACCEPT
+    std::string output;       // after "PASS_ACCEPT received\n"
+    bytes stored;
+  };
+  const Row rows[] = {
+      {"only length bytes written", {data_msg(1, a), c_with_junk, terminate_msg(concat({a, c}))},
+       repeat("receiving file\n", 2) + good_end, concat({a, c})},
+      {"empty file", {data_msg(1, {}), terminate_msg({})}, "receiving file\n" + good_end, {}},
+      {"pid 1, 2, 2", {data_msg(1, a), data_msg(2, b), data_msg(2, c)},
+       "receiving file\nreceiving file\ntransmission error\nABORT\n", concat({a, b})},
+      {"pid 1, 3", {data_msg(1, a), data_msg(3, b)}, "receiving file\ntransmission error\nABORT\n", a},
+      {"first pid 2", {data_msg(2, a)}, "transmission error\nABORT\n", {}},
+      {"length 1001", {too_long}, "transmission error\nABORT\n", {}},
+      {"TERMINATE straight after PASS_ACCEPT", {terminate_msg({})}, "Expecting DATA\nABORT\n", {}},
+      {"PASS_REQ in the stream", {data_msg(1, a), bare(PASS_REQ)}, "receiving file\nExpecting TERMINATE\nABORT\n", a},
+      {"TERMINATE with length 21", {data_msg(1, a), terminate_msg(a, 21)},
+       "receiving file\nTERMINATE received\nincorrect checksum\nABORT\n", a},
+      {"wrong digest", {data_msg(1, a), terminate_msg(b)},
+       "receiving file\nTERMINATE received\nincorrect checksum\nABORT\n", a},
+  };
+  for (const Row& row : rows) {
+    Fetch fetch;
+    fetch.accept_first();
+    for (const bytes& message : row.sent) fetch.send(message);
+    EXPECT_EQ(fetch.ended(), accepted + row.output) << row.name;
+    // The old content is gone in every case: the file is truncated at
+    // PASS_ACCEPT and keeps what was stored before a failure.
+    EXPECT_EQ(fetch.stored(), row.stored) << row.name;
+  }
+}
+
+TEST(Passfetch, ClearsTheReceiveBufferOnlyAtPassAccept) {
+  Fetch fetch;
+  ASSERT_TRUE(fetch.joined());
+  // A PASS_REQ of full size with bytes where DATA has its data field.
+  bytes long_pass_req(receive_size, 'q');
+  put_u16_net(long_pass_req, type_at, PASS_REQ);
+  put_u32_net(long_pass_req, length_at, 0);
+  fetch.send(long_pass_req);
+  EXPECT_EQ(fetch.next_password(), "first");
+  fetch.send(bare(PASS_ACCEPT));
+  // Short DATA datagrams: header and pid only. The first reads zero bytes,
+  // since the buffer was cleared after PASS_ACCEPT; the third reads what the
+  // second left, since nothing clears it inside the stream.
+  const bytes pattern = testing_support::random_bytes(data_bytes_len, 9);
+  bytes short_one = data_msg(1, bytes(10, 0xFF));
+  short_one.resize(data_bytes_at);
+  bytes short_three = data_msg(3, pattern);
+  short_three.resize(data_bytes_at);
+  fetch.send(short_one);
+  fetch.send(data_msg(2, pattern));
+  fetch.send(short_three);
+  const bytes expected = concat({bytes(10, 0), pattern, pattern});
+  fetch.send(terminate_msg(expected));
+  EXPECT_EQ(fetch.ended(), accepted + repeat("receiving file\n", 3) + good_end);
+  EXPECT_EQ(fetch.stored(), expected);
+}
+
+TEST(Passfetch, StartUpRefusals) {
+  const std::string too_long(password_len + 1, 'p');
+  struct Row {
+    const char* name;
+    std::vector<std::string> args;  // "PORT" and "OUT" are filled in
+    std::string output;
+  };
+  const Row rows[] = {
+      {"five arguments", {"127.0.0.1", "PORT", "a", "b", "c"}, usage},
+      {"eight arguments", {"127.0.0.1", "PORT", "a", "b", "c", "OUT", "-DDEBUG", "x"}, usage},
+      {"53-character first password", {"127.0.0.1", "PORT", too_long, "b", "c", "OUT", "-DDEBUG"},
+       "Password longer than 52 characters\nABORT\n"},
+      {"53-character third password", {"127.0.0.1", "PORT", "a", "b", too_long, "OUT"}, "ABORT\n"},
+      {"unresolvable name", {"999.999.999.999", "PORT", "a", "b", "c", "OUT", "-DDEBUG"},
+       "wrong server name\nABORT\n"},
+      {"unresolvable name, no debug", {"999.999.999.999", "PORT", "a", "b", "c", "OUT", "-ddebug"}, "ABORT\n"},
+  };
+  for (const Row& row : rows) {
+    TempDir dir;
+    const UdpPeer server;
+    std::vector<std::string> args = row.args;
+    for (auto& arg : args) {
+      if (arg == "PORT") arg = std::to_string(server.port());
+      if (arg == "OUT") arg = (dir / "output").string();
+    }
+    Process client(PASSFETCH_PATH, args, dir / "stdout");
+    EXPECT_EQ(client.wait(10s), 0) << row.name;
+    EXPECT_EQ(client.output(), row.output) << row.name;
+    EXPECT_TRUE(server.silent_for(50ms)) << row.name << ": nothing is sent";
+    EXPECT_FALSE(std::filesystem::exists(dir / "output")) << row.name;
+  }
+}
+
+TEST(Passfetch, BoundsEveryWait) {
+  struct Row {
+    const char* name;
+    bool accept;
+    std::string output;
+  };
+  const Row rows[] = {
+      {"silent after the JOIN_REQ", false, "error receiving packet\nABORT\n"},
+      {"silent inside the stream", true, accepted + "receiving file\nerror receiving packet\nABORT\n"},
+  };
+  for (const Row& row : rows) {
+    Fetch fetch({"first", "second", "third"}, "-DDEBUG", PASSFETCH_QUICK_PATH);
+    if (row.accept) {
+      fetch.accept_first();
+      fetch.send(data_msg(1, {1, 2, 3}));
+    } else {
+      ASSERT_TRUE(fetch.joined());
+    }
+    EXPECT_EQ(fetch.ended(), row.output) << row.name;
+  }
+}
+
+}  // namespace
