@@ -1,0 +1,86 @@
+// The password system end to end: the real passfeed serving the real
+// passfetch over 127.0.0.1.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tests/support/process.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using testing_support::Process;
+using testing_support::TempDir;
+
+// One passfeed serving input, and the clients run against it one by one.
+class PasswordSystem {
+ public:
+  explicit PasswordSystem(const std::vector<std::uint8_t>& file)
+      : port_(std::to_string(testing_support::free_udp_port())) {
+    testing_support::write_file(dir_ / "input", file);
+    const std::vector<std::string> args{port_, "open sesame", (dir_ / "input").string()};
+    server_ = std::make_unique<Process>(PASSFEED_PATH, args, dir_ / "server.out");
+  }
+
+  bool bound() const { return testing_support::wait_udp_bound(static_cast<std::uint16_t>(std::stoi(port_))); }
+
+  // Runs passfetch to its end; its output, or "(no exit)" past the deadline.
+  std::string fetch(const std::string& name, const std::vector<std::string>& passwords) {
+    std::vector<std::string> args{"127.0.0.1", port_};
+    args.insert(args.end(), passwords.begin(), passwords.end());
+    args.push_back((dir_ / name).string());
+    Process client(PASSFETCH_PATH, args, dir_ / (name + ".out"));
+    if (client.wait(60s) != 0) return "(no exit)";
+    return client.output();
+  }
+
+  std::vector<std::uint8_t> input() const { return testing_support::read_file(dir_ / "input"); }
+  std::vector<std::uint8_t> fetched(const std::string& name) const {
+    return testing_support::read_file(dir_ / name);
+  }
+  Process& server() { return *server_; }
+
+ private:
+  TempDir dir_;
+  std::string port_;
+  std::unique_ptr<Process> server_;
+};
+
+TEST(PasswordEndToEnd, FilesArriveIdentical) {
+  const std::size_t sizes[] = {0, 1, 999, 1000, 1001, 2500, 3 * 1000 * 1000 + 123};
+  for (const std::size_t size : sizes) {
+    PasswordSystem system(testing_support::random_bytes(size, static_cast<std::uint32_t>(size)));
+    ASSERT_TRUE(system.bound()) << size;
+    EXPECT_EQ(system.fetch("output", {"open sesame", "x", "y"}), "OK\n") << size;
+    EXPECT_TRUE(system.fetched("output") == system.input()) << size << " bytes differ";
+    EXPECT_TRUE(system.server().wait_for_output("OK\n", 10s)) << size;
+    EXPECT_EQ(system.server().output(), "OK\n") << size;
+  }
+}
+
+TEST(PasswordEndToEnd, TwoClientsInARow) {
+  PasswordSystem system(testing_support::random_bytes(4321, 5));
+  ASSERT_TRUE(system.bound());
+  EXPECT_EQ(system.fetch("first", {"open sesame", "x", "y"}), "OK\n");
+  EXPECT_EQ(system.fetch("second", {"x", "y", "open sesame"}), "OK\n");
+  EXPECT_TRUE(system.fetched("first") == system.input());
+  EXPECT_TRUE(system.fetched("second") == system.input());
+  EXPECT_TRUE(system.server().wait_for_output("OK\nOK\n", 10s));
+  EXPECT_EQ(system.server().output(), "OK\nOK\n");
+  EXPECT_TRUE(system.server().running());
+}
+
+TEST(PasswordEndToEnd, WrongPasswordsEndBoth) {
+  PasswordSystem system(testing_support::random_bytes(10));
+  ASSERT_TRUE(system.bound());
+  EXPECT_EQ(system.fetch("output", {"a", "b", "c"}), "ABORT\n");
+  EXPECT_EQ(system.server().wait(10s), 0);
+  EXPECT_EQ(system.server().output(), "ABORT\n");
+}
+
+}  // namespace
