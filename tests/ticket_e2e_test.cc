@@ -1,0 +1,127 @@
+// The whole ticket system on 127.0.0.1: the real authserver, server and
+// client, with nothing played by the test but the files and the keys.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/support/process.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using testing_support::Process;
+using testing_support::TempDir;
+
+constexpr char client_key[] = "133457799BBCDFF1";
+constexpr char server_key[] = "0E329232EA6D0D73";
+constexpr char other_key[] = "F1DFBC9B79573413";
+
+// Waits until everything the process has printed is text.
+bool prints_exactly(const Process& process, const std::string& text, std::chrono::milliseconds deadline = 20s) {
+  const auto end = std::chrono::steady_clock::now() + deadline;
+  while (process.output() != text) {
+    if (std::chrono::steady_clock::now() >= end) return false;
+    std::this_thread::sleep_for(2ms);
+  }
+  return true;
+}
+
+// An authserver and a server that serves dir/in, both bound before use.
+class TicketSystem {
+ public:
+  TempDir dir;
+  std::uint16_t as_port = testing_support::free_udp_port();
+  std::uint16_t server_port = testing_support::free_udp_port();
+  std::optional<Process> authserver;
+  std::optional<Process> server;
+  bool ready = false;
+
+  explicit TicketSystem(const std::string& lifetime = "300", const char* key_of_server = server_key) {
+    authserver.emplace(AUTHSERVER_PATH,
+                       std::vector<std::string>{std::to_string(as_port), client_key, server_key, "srv", lifetime},
+                       dir / "authserver.out");
+    server.emplace(SERVER_PATH, std::vector<std::string>{std::to_string(server_port), key_of_server, input().string()},
+                   dir / "server.out");
+    ready = testing_support::wait_udp_bound(as_port) && testing_support::wait_udp_bound(server_port);
+  }
+
+  std::filesystem::path input() const { return dir / "in"; }
+  std::filesystem::path output() const { return dir / "out"; }
+
+  // Runs one client to its end and returns what it printed.
+  std::string fetch(const char* key = client_key, const std::string& last = "", const char* program = CLIENT_PATH) {
+    std::vector<std::string> args = {"127.0.0.1", std::to_string(as_port), key, "127.0.0.1",
+                                     std::to_string(server_port), output().string(), "alice", "srv"};
+    if (!last.empty()) args.push_back(last);
+    Process client(program, args, dir / "client.out");
+    EXPECT_EQ(client.wait(60s), std::optional<int>(0));
+    return client.output();
+  }
+};
+
+TEST(TicketSystem, FilesOfEverySizeArriveIdenticalClientAfterClient) {
+  TicketSystem system;
+  ASSERT_TRUE(system.ready);
+  // Around the 972-byte record: none, one, all but one, exactly one whole
+  // record, one more byte; then several records and a few megabytes.
+  const std::vector<std::size_t> sizes = {0, 1, 971, 972, 973, 2500, 3 * 1024 * 1024};
+  std::string served;
+  for (std::size_t i = 0; i < sizes.size(); ++i) {
+    const auto content = testing_support::random_bytes(sizes[i], static_cast<std::uint32_t>(i + 1));
+    testing_support::write_file(system.input(), content);
+    EXPECT_EQ(system.fetch(), "OK\n") << sizes[i] << " bytes";
+    served += "OK\n";
+    EXPECT_TRUE(prints_exactly(*system.server, served)) << sizes[i] << " bytes: " << system.server->output();
+    EXPECT_TRUE(testing_support::read_file(system.output()) == content) << sizes[i] << " bytes";
+  }
+  EXPECT_TRUE(system.server->running());
+  EXPECT_TRUE(system.authserver->running());
+}
+
+TEST(TicketSystem, ClientKeyThatDoesNotMatchIsRefusedAndTheServerServesOn) {
+  TicketSystem system;
+  ASSERT_TRUE(system.ready);
+  testing_support::write_file(system.input(), testing_support::random_bytes(5000));
+  // The AS_REP decrypts to nonsense: a session key of bad parity, or else a
+  // wrong server identity.
+  EXPECT_EQ(system.fetch(other_key), "ABORT\n");
+  EXPECT_EQ(system.server->output(), "");
+  EXPECT_EQ(system.fetch(), "OK\n");
+  EXPECT_TRUE(prints_exactly(*system.server, "OK\n"));
+}
+
+TEST(TicketSystem, ServerKeyThatDoesNotMatchEndsBothRuns) {
+  TicketSystem system("300", other_key);
+  ASSERT_TRUE(system.ready);
+  testing_support::write_file(system.input(), testing_support::random_bytes(5000));
+  // The server cannot read the ticket and ends, mostly with "key error -1"
+  // and no answer, so the client's wait must be a short one.
+  EXPECT_EQ(system.fetch(client_key, "", CLIENT_QUICK_PATH), "ABORT\n");
+  EXPECT_EQ(system.server->wait(), std::optional<int>(0));
+  const std::string ended = system.server->output();
+  EXPECT_TRUE(ended == "key error -1\n" || ended == "key error -2\n" || ended == "" || ended == "ABORT\n") << ended;
+}
+
+TEST(TicketSystem, LifetimeThatHasRunOutEndsTheClientAtItsFirstCheck) {
+  TicketSystem system("0");
+  ASSERT_TRUE(system.ready);
+  testing_support::write_file(system.input(), testing_support::random_bytes(100));
+  const std::string output = system.fetch(client_key, "-DDEBUG");
+  const std::regex expired(
+      "AS_REP received\nSession key received:\t[0-9a-f]{8,16}\nServer ID of application server is correct\n"
+      "Session key has expired\ntimestamp = ([0-9]+), lifetime = 0, currtime = ([0-9]+) \nABORT\n");
+  std::smatch parts;
+  ASSERT_TRUE(std::regex_match(output, parts, expired)) << output;
+  EXPECT_LE(std::stoul(parts[1]), std::stoul(parts[2]));
+  EXPECT_EQ(system.server->output(), "");
+  EXPECT_TRUE(system.server->running());
+}
+
+}  // namespace
