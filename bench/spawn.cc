@@ -1,10 +1,10 @@
 // bench_spawn <timeout seconds> <program> [arguments...]: runs the program
 // with this helper's standard output, waits for it at most the timeout
 // (then kills it), and prints on standard error one line of key=value
-// fields: the program's PID, exit status, wall seconds and peak resident
-// memory (ru_maxrss). The peak a process reports includes what it held
-// before exec, so a client started straight from the benchmark driver would
-// report the driver's size; this helper is small, so the figure is the
+// fields: the program's PID, exit status, wall and CPU seconds and peak
+// resident memory (ru_maxrss). The peak a process reports includes what it
+// held before exec, so a client started straight from the benchmark driver
+// would report the driver's size; this helper is small, so the figure is the
 // program's own.
 
 #include <cerrno>
@@ -53,7 +53,10 @@ int main(int argc, char* argv[]) {
   }
   alarm(0);
   const double seconds = bench::seconds_now() - start;
-  std::fprintf(stderr, "pid=%d exited=%d status=%d seconds=%.6f maxrss_kb=%ld\n", static_cast<int>(pid),
-               WIFEXITED(status) ? 1 : 0, WIFEXITED(status) ? WEXITSTATUS(status) : -1, seconds, usage.ru_maxrss);
+  const double cpu = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                     static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+  std::fprintf(stderr, "pid=%d exited=%d status=%d seconds=%.6f cpu_seconds=%.6f maxrss_kb=%ld\n",
+               static_cast<int>(pid), WIFEXITED(status) ? 1 : 0, WIFEXITED(status) ? WEXITSTATUS(status) : -1,
+               seconds, cpu, usage.ru_maxrss);
   return 0;
 }
