@@ -557,6 +557,11 @@ TEST(ClientReception, StoresRecordsInPidOrderAndChecksTheDigest) {
        data_trace(1) + data_trace(2) + data_trace(3) + term + ok,
        "abcde"},
       {"terminate at once", {term_of("")}, term + ok, ""},
+      {"terminate at once with another digest",
+       {term_of("abc")},
+       term + "incorrect checksum\nExpecting checksum =\t" + empty_digest_text + "\nReceiving checksum = \t" +
+           abc_digest_text + "\nABORT\n",
+       ""},
       {"quiet", {record(1, "xyz"), term_of("xyz")}, "OK\n", "xyz", false},
       {"data_len filling the data area",
        {{.pid = 1, .data = bytes_of("ab"), .data_len = prv_data_area}, term_of("ab" + zeros_970)},
