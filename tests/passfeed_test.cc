@@ -165,9 +165,10 @@ class Feed {
 
  private:
   TempDir dir_;
+  // Bound before the server's port is picked, so that it cannot take it.
+  UdpPeer client_;
   std::uint16_t port_;
   bool bound_ = false;
-  UdpPeer client_;
   std::unique_ptr<Process> server_;
   bytes last_;
 };
