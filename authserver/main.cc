@@ -58,12 +58,10 @@ struct settings {
 
 // Prints the diagnostic (a printf format) in debug mode only, then "ABORT\n".
 [[noreturn, gnu::format(printf, 2, 3)]] void fail(bool debug, const char* diagnostic, ...) {
-  if (debug) {
-    va_list args;
-    va_start(args, diagnostic);
-    std::vprintf(diagnostic, args);
-    va_end(args);
-  }
+  va_list args;
+  va_start(args, diagnostic);
+  if (debug) std::vprintf(diagnostic, args);
+  va_end(args);
   abort_run();
 }
 

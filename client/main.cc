@@ -33,7 +33,7 @@ constexpr int fixed_args = 8;
 
 // The output stream writes through a buffer this large, so that a record
 // costs a copy, not a system call.
-constexpr std::size_t output_buffer_size = 256 * 1024;
+constexpr std::size_t output_buffer_size = std::size_t{256} * 1024;
 
 struct settings {
   const char* auth_name = nullptr;
@@ -49,12 +49,10 @@ struct settings {
 
 // Prints the diagnostic (a printf format) in debug mode only, then "ABORT\n".
 [[noreturn, gnu::format(printf, 2, 3)]] void fail(bool debug, const char* diagnostic, ...) {
-  if (debug) {
-    va_list args;
-    va_start(args, diagnostic);
-    std::vprintf(diagnostic, args);
-    va_end(args);
-  }
+  va_list args;
+  va_start(args, diagnostic);
+  if (debug) std::vprintf(diagnostic, args);
+  va_end(args);
   abort_run();
 }
 
