@@ -67,7 +67,7 @@ int main(int argc, char* argv[]) {
   sha1_digest digest{};
   // The input file's stdio buffer: large, so that the DATA loop makes one
   // read system call per 64 KiB rather than one per piece.
-  std::array<char, 64 * 1024> file_buffer;
+  std::array<char, std::size_t{64} * 1024> file_buffer;
   sockaddr_in peer{};
   encode_pass_req(pass_req);
   encode_pass_accept(pass_accept);

@@ -54,7 +54,7 @@ int main(int argc, char* argv[]) {
   sha1_digest stored{};
   // The output file's stdio buffer: large, so that storing the stream makes
   // one write system call per 64 KiB rather than one per piece.
-  std::array<char, 64 * 1024> file_buffer;
+  std::array<char, std::size_t{64} * 1024> file_buffer;
   sockaddr_in server{};
   encode_join_req(join_req);
 
