@@ -93,16 +93,24 @@ TempDir::~TempDir() {
   std::filesystem::remove_all(path_, ignored);
 }
 
+// Ports come from below the system's ephemeral range, so that no socket the
+// system numbers itself (a client's, a test peer's) can take a port between
+// the moment it is picked and the moment the server binds it. Each test
+// process walks its own pseudo-random sequence, and a port is handed out only
+// when it can be bound at that moment.
 std::uint16_t free_udp_port() {
-  const int fd = socket(AF_INET, SOCK_DGRAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-  socklen_t len = sizeof addr;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-  close(fd);
-  return ntohs(addr.sin_port);
+  static std::minstd_rand sequence(static_cast<std::uint32_t>(getpid()) * 2654435761u);
+  for (;;) {
+    const auto port = static_cast<std::uint16_t>(20000 + sequence() % 12000);
+    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(port);
+    addr.sin_addr.s_addr = htonl(INADDR_ANY);
+    const bool free = bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+    close(fd);
+    if (free) return port;
+  }
 }
 
 static bool udp_port_listed(std::uint16_t port) {

@@ -62,7 +62,7 @@ class TempDir {
   std::filesystem::path path_;
 };
 
-// A UDP port that was free on 127.0.0.1 a moment ago.
+// A UDP port below the ephemeral range that was free a moment ago.
 std::uint16_t free_udp_port();
 
 // Waits until some socket is bound to the UDP port (from /proc/net/udp).
