@@ -15,6 +15,7 @@
 #include "common/hex.h"
 #include "common/local_addr.h"
 #include "tests/support/process.h"
+#include "tests/support/programs.h"
 #include "tests/support/udp_peer.h"
 #include "ticket/codec.h"
 #include "ticket/des.h"
@@ -27,6 +28,7 @@ using namespace std::chrono_literals;
 using namespace ticket;
 using testing_support::Datagram;
 using testing_support::Process;
+using testing_support::ServerProcess;
 using testing_support::TempDir;
 using testing_support::UdpPeer;
 
@@ -65,19 +67,18 @@ class AuthRun {
  public:
   TempDir dir;
   UdpPeer client;
-  std::uint16_t port = testing_support::free_udp_port();
-  std::optional<Process> server;
+  std::optional<ServerProcess> server;
 
   void start(const std::vector<std::string>& extra) {
-    std::vector<std::string> args = {std::to_string(port), client_key_text, server_key_text, "srv"};
+    std::vector<std::string> args = {client_key_text, server_key_text, "srv"};
     args.insert(args.end(), extra.begin(), extra.end());
     server.emplace(AUTHSERVER_PATH, args, dir / "stdout");
-    ASSERT_TRUE(testing_support::wait_udp_bound(port));
+    ASSERT_TRUE(server->bound());
   }
 
   // Sends a request and returns the one answer.
   receive_buffer ask(std::span<const std::uint8_t> request, std::size_t expected_size) {
-    client.send_to(port, request);
+    client.send_to(server->port(), request);
     const auto answer = client.receive();
     EXPECT_TRUE(answer.has_value());
     if (!answer) return {};

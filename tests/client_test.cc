@@ -25,6 +25,7 @@
 #include "common/local_addr.h"
 #include "common/sha1.h"
 #include "tests/support/process.h"
+#include "tests/support/programs.h"
 #include "tests/support/udp_peer.h"
 #include "ticket/codec.h"
 #include "ticket/des.h"
@@ -195,10 +196,7 @@ class ClientRun {
   }
 
   // Waits for the exit, which must be status 0, and returns the output.
-  std::string finish() {
-    EXPECT_EQ(client->wait(20s), std::optional<int>(0));
-    return client->output();
-  }
+  std::string finish() { return testing_support::output_at_exit(*client); }
 
   Datagram expect_as_req() {
     auto request = as.receive();

@@ -20,6 +20,7 @@
 
 #include "password/wire.h"
 #include "tests/support/process.h"
+#include "tests/support/programs.h"
 #include "tests/support/relay.h"
 #include "ticket/wire.h"
 
@@ -31,6 +32,7 @@ using testing_support::Fault;
 using testing_support::FaultPlan;
 using testing_support::Process;
 using testing_support::Relay;
+using testing_support::ServerProcess;
 using testing_support::TempDir;
 
 constexpr auto to_client = Direction::to_client;
@@ -101,16 +103,13 @@ TEST_P(TicketFaults, EndInTheClientsFailureLine) {
   const char* client_key = "133457799BBCDFF1";
   const char* server_key = "0E329232EA6D0D73";
 
-  const std::uint16_t auth_port = testing_support::free_udp_port();
-  Process auth(AUTHSERVER_PATH, {std::to_string(auth_port), client_key, server_key, "srv"}, dir / "auth.out");
-  const std::uint16_t server_port = testing_support::free_udp_port();
-  Process server(SERVER_QUICK_PATH, {std::to_string(server_port), server_key, (dir / "in").string()},
-                 dir / "server.out");
-  ASSERT_TRUE(testing_support::wait_udp_bound(auth_port));
-  ASSERT_TRUE(testing_support::wait_udp_bound(server_port));
-  Relay relay(server_port, c.plan);
+  ServerProcess auth(AUTHSERVER_PATH, {client_key, server_key, "srv"}, dir / "auth.out");
+  ServerProcess server(SERVER_QUICK_PATH, {server_key, (dir / "in").string()}, dir / "server.out");
+  ASSERT_TRUE(auth.bound());
+  ASSERT_TRUE(server.bound());
+  Relay relay(server.port(), c.plan);
   Process client(CLIENT_QUICK_PATH,
-                 {"127.0.0.1", std::to_string(auth_port), client_key, "127.0.0.1", std::to_string(relay.port()),
+                 {"127.0.0.1", std::to_string(auth.port()), client_key, "127.0.0.1", std::to_string(relay.port()),
                   (dir / "out").string(), "alice", "srv"},
                  dir / "client.out");
   check_run(c, client, server, relay, dir, input);
@@ -175,11 +174,9 @@ TEST_P(PasswordFaults, EndInTheClientsFailureLine) {
   const auto input = testing_support::random_bytes(password_file_size, 9);
   testing_support::write_file(dir / "in", input);
 
-  const std::uint16_t server_port = testing_support::free_udp_port();
-  Process server(PASSFEED_QUICK_PATH, {std::to_string(server_port), "secret", (dir / "in").string()},
-                 dir / "server.out");
-  ASSERT_TRUE(testing_support::wait_udp_bound(server_port));
-  Relay relay(server_port, c.plan);
+  ServerProcess server(PASSFEED_QUICK_PATH, {"secret", (dir / "in").string()}, dir / "server.out");
+  ASSERT_TRUE(server.bound());
+  Relay relay(server.port(), c.plan);
   // The second password is wrong: a first PASS_RESP altered on the way uses
   // up the right one, and the dialogue then fails.
   Process client(PASSFETCH_QUICK_PATH,

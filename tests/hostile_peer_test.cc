@@ -26,6 +26,7 @@
 #include "password/codec.h"
 #include "password/wire.h"
 #include "tests/support/process.h"
+#include "tests/support/programs.h"
 #include "tests/support/udp_peer.h"
 #include "ticket/codec.h"
 #include "ticket/des.h"
@@ -37,6 +38,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using testing_support::Process;
+using testing_support::ServerProcess;
 using testing_support::TempDir;
 using testing_support::UdpPeer;
 using bytes = std::vector<std::uint8_t>;
@@ -253,20 +255,17 @@ class ServerRun {
  public:
   TempDir dir;
   UdpPeer client;
-  std::uint16_t port = testing_support::free_udp_port();
   bytes input = testing_support::random_bytes(1500, 5);
-  std::optional<Process> server;
-  bool bound = false;
+  std::optional<ServerProcess> server;
 
   ServerRun() {
     testing_support::write_file(dir / "in", input);
-    server.emplace(SERVER_QUICK_PATH,
-                   std::vector<std::string>{std::to_string(port), server_key_text, (dir / "in").string(), "-DDEBUG"},
+    server.emplace(SERVER_QUICK_PATH, std::vector<std::string>{server_key_text, (dir / "in").string(), "-DDEBUG"},
                    dir / "stdout");
-    bound = testing_support::wait_udp_bound(port);
   }
 
-  void send(const bytes& datagram) const { client.send_to(port, datagram); }
+  bool bound() const { return server->bound(); }
+  void send(const bytes& datagram) const { client.send_to(server->port(), datagram); }
 
   static bytes ap_req() {
     const ticket::ticket_fields tkt{session_key, id_of("alice"), {127, 0, 0, 1}, ticket::clock_now(), 300};
@@ -347,7 +346,7 @@ TEST(HostileToServer, EndsEveryStepCleanly) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     ServerRun run;
-    ASSERT_TRUE(run.bound);
+    ASSERT_TRUE(run.bound());
     if (row.authenticate_first) run.authenticate(ServerRun::ap_req());
     run.send(row.sent);
     ASSERT_EQ(run.server->wait(10s), std::optional<int>(0));
@@ -358,7 +357,7 @@ TEST(HostileToServer, EndsEveryStepCleanly) {
 
 TEST(HostileToServer, DatagramsCutToTheBufferAreServed) {
   ServerRun run;
-  ASSERT_TRUE(run.bound);
+  ASSERT_TRUE(run.bound());
   run.authenticate(padded(ServerRun::ap_req()));
   run.send(padded(request_record()));
   EXPECT_EQ(run.delivery(), run.input);
@@ -388,14 +387,12 @@ TEST(HostileToAuthserver, AnswersOddRequestsAndGoesOnServing) {
       {"request cut from 2000 bytes", padded(request("alice", "srv")), ticket::AS_REP, "alice"},
   };
   TempDir dir;
-  const std::uint16_t port = testing_support::free_udp_port();
-  Process auth(AUTHSERVER_PATH, {std::to_string(port), client_key_text, server_key_text, "srv", "-DDEBUG"},
-               dir / "stdout");
-  ASSERT_TRUE(testing_support::wait_udp_bound(port));
+  ServerProcess auth(AUTHSERVER_PATH, {client_key_text, server_key_text, "srv", "-DDEBUG"}, dir / "stdout");
+  ASSERT_TRUE(auth.bound());
   const UdpPeer client;
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
-    client.send_to(port, row.sent);
+    client.send_to(auth.port(), row.sent);
     const auto answer = client.receive();
     ASSERT_TRUE(answer.has_value()) << "no answer";
     const ticket::receive_buffer rx = received_of(answer->bytes);
@@ -447,22 +444,19 @@ class FeedRun {
  public:
   TempDir dir;
   UdpPeer client;
-  std::uint16_t port = testing_support::free_udp_port();
   bytes input = testing_support::random_bytes(1500, 6);
-  std::optional<Process> server;
-  bool bound = false;
+  std::optional<ServerProcess> server;
 
   FeedRun() {
     testing_support::write_file(dir / "in", input);
-    server.emplace(PASSFEED_QUICK_PATH,
-                   std::vector<std::string>{std::to_string(port), secret, (dir / "in").string(), "-DDEBUG"},
+    server.emplace(PASSFEED_QUICK_PATH, std::vector<std::string>{secret, (dir / "in").string(), "-DDEBUG"},
                    dir / "stdout");
-    bound = testing_support::wait_udp_bound(port);
   }
 
+  bool bound() const { return server->bound(); }
   // Sends datagram and returns the type of the answer, 0 for none.
   std::uint16_t ask(const bytes& datagram) const {
-    client.send_to(port, datagram);
+    client.send_to(server->port(), datagram);
     const auto answer = client.receive(5s);
     return answer && answer->bytes.size() >= 2 ? get_u16_net(answer->bytes, password::type_at) : 0;
   }
@@ -484,9 +478,9 @@ TEST(HostileToPassfeed, EndsEveryStepCleanly) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     FeedRun run;
-    ASSERT_TRUE(run.bound);
+    ASSERT_TRUE(run.bound());
     for (std::size_t i = 0; i + 1 < row.sent.size(); ++i) ASSERT_EQ(run.ask(row.sent[i]), password::PASS_REQ);
-    run.client.send_to(run.port, row.sent.back());
+    run.client.send_to(run.server->port(), row.sent.back());
     ASSERT_EQ(run.server->wait(10s), std::optional<int>(0));
     EXPECT_EQ(run.server->output(), row.output);
   }
@@ -494,7 +488,7 @@ TEST(HostileToPassfeed, EndsEveryStepCleanly) {
 
 TEST(HostileToPassfeed, PasswordFieldWithoutZeroInAnOversizedDatagram) {
   FeedRun run;
-  ASSERT_TRUE(run.bound);
+  ASSERT_TRUE(run.bound());
   ASSERT_EQ(run.ask(bare(password::JOIN_REQ)), password::PASS_REQ);
   // The right six characters, then no zero byte up to the socket's cut.
   bytes resp = padded(pass_resp(secret));
@@ -611,7 +605,7 @@ TEST(SilentPeer, EndsTheWaitAfterTheBound) {
       {"passfeed waiting for a second try",
        [&] {
          FeedRun run;
-         EXPECT_TRUE(run.bound);
+         EXPECT_TRUE(run.bound());
          EXPECT_EQ(run.ask(bare(password::JOIN_REQ)), password::PASS_REQ);
          EXPECT_EQ(run.ask(pass_resp("wrong")), password::PASS_REQ);
          const std::string output = timed(*run.server);

@@ -17,6 +17,7 @@
 #include "common/sha1.h"
 #include "password/codec.h"
 #include "tests/support/process.h"
+#include "tests/support/programs.h"
 #include "tests/support/udp_peer.h"
 
 namespace {
@@ -24,6 +25,7 @@ namespace {
 using namespace std::chrono_literals;
 using namespace password;
 using testing_support::Process;
+using testing_support::ServerProcess;
 using testing_support::TempDir;
 using testing_support::UdpPeer;
 using bytes = std::vector<std::uint8_t>;
@@ -71,20 +73,18 @@ class Feed {
  public:
   // Runs program <port> <password> <input file> [last].
   explicit Feed(const bytes& file, const std::string& password = secret, const char* last = "-DDEBUG",
-                const char* program = PASSFEED_PATH)
-      : port_(testing_support::free_udp_port()) {
+                const char* program = PASSFEED_PATH) {
     testing_support::write_file(input(), file);
-    std::vector<std::string> args{std::to_string(port_), password, input().string()};
+    std::vector<std::string> args{password, input().string()};
     if (last != nullptr) args.push_back(last);
-    server_ = std::make_unique<Process>(program, args, dir_ / "stdout");
-    bound_ = testing_support::wait_udp_bound(port_);
+    server_ = std::make_unique<ServerProcess>(program, args, dir_ / "stdout");
   }
 
   std::filesystem::path input() const { return dir_ / "input"; }
   Process& server() { return *server_; }
-  bool bound() const { return bound_; }
+  bool bound() const { return server_->bound(); }
 
-  void send(const bytes& datagram, const UdpPeer& from) const { from.send_to(port_, datagram); }
+  void send(const bytes& datagram, const UdpPeer& from) const { from.send_to(server_->port(), datagram); }
   void send(const bytes& datagram) const { send(datagram, client_); }
 
   // The type of the next datagram to reach from, after checking its size;
@@ -148,10 +148,7 @@ class Feed {
   }
 
   // Waits for the exit with status 0 and returns everything printed.
-  std::string ended() {
-    EXPECT_EQ(server_->wait(10s), 0);
-    return server_->output();
-  }
+  std::string ended() { return testing_support::output_at_exit(*server_, 10s); }
 
   // The output of a server that should still be running after printing
   // text last.
@@ -167,9 +164,7 @@ class Feed {
   TempDir dir_;
   // Bound before the server's port is picked, so that it cannot take it.
   UdpPeer client_;
-  std::uint16_t port_;
-  bool bound_ = false;
-  std::unique_ptr<Process> server_;
+  std::unique_ptr<ServerProcess> server_;
   bytes last_;
 };
 

@@ -18,6 +18,7 @@
 #include "common/sha1.h"
 #include "password/codec.h"
 #include "tests/support/process.h"
+#include "tests/support/programs.h"
 #include "tests/support/udp_peer.h"
 
 namespace {
@@ -127,10 +128,7 @@ class Fetch {
   bool silent() const { return server_.silent_for(50ms); }
 
   // Waits for the exit with status 0 and returns everything printed.
-  std::string ended() {
-    EXPECT_EQ(client_->wait(10s), 0);
-    return client_->output();
-  }
+  std::string ended() { return testing_support::output_at_exit(*client_, 10s); }
 
  private:
   TempDir dir_;

@@ -10,33 +10,33 @@
 #include <vector>
 
 #include "tests/support/process.h"
+#include "tests/support/programs.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 using testing_support::Process;
+using testing_support::ServerProcess;
 using testing_support::TempDir;
 
 // One passfeed serving input, and the clients run against it one by one.
 class PasswordSystem {
  public:
-  explicit PasswordSystem(const std::vector<std::uint8_t>& file)
-      : port_(std::to_string(testing_support::free_udp_port())) {
+  explicit PasswordSystem(const std::vector<std::uint8_t>& file) {
     testing_support::write_file(dir_ / "input", file);
-    const std::vector<std::string> args{port_, "open sesame", (dir_ / "input").string()};
-    server_ = std::make_unique<Process>(PASSFEED_PATH, args, dir_ / "server.out");
+    const std::vector<std::string> args{"open sesame", (dir_ / "input").string()};
+    server_ = std::make_unique<ServerProcess>(PASSFEED_PATH, args, dir_ / "server.out");
   }
 
-  bool bound() const { return testing_support::wait_udp_bound(static_cast<std::uint16_t>(std::stoi(port_))); }
+  bool bound() const { return server_->bound(); }
 
-  // Runs passfetch to its end; its output, or "(no exit)" past the deadline.
+  // Runs passfetch to its end and returns its output.
   std::string fetch(const std::string& name, const std::vector<std::string>& passwords) {
-    std::vector<std::string> args{"127.0.0.1", port_};
+    std::vector<std::string> args{"127.0.0.1", std::to_string(server_->port())};
     args.insert(args.end(), passwords.begin(), passwords.end());
     args.push_back((dir_ / name).string());
     Process client(PASSFETCH_PATH, args, dir_ / (name + ".out"));
-    if (client.wait(60s) != 0) return "(no exit)";
-    return client.output();
+    return testing_support::output_at_exit(client, 60s);
   }
 
   std::vector<std::uint8_t> input() const { return testing_support::read_file(dir_ / "input"); }
@@ -47,8 +47,7 @@ class PasswordSystem {
 
  private:
   TempDir dir_;
-  std::string port_;
-  std::unique_ptr<Process> server_;
+  std::unique_ptr<ServerProcess> server_;
 };
 
 TEST(PasswordEndToEnd, FilesArriveIdentical) {

@@ -20,6 +20,7 @@
 #include "common/hex.h"
 #include "common/sha1.h"
 #include "tests/support/process.h"
+#include "tests/support/programs.h"
 #include "tests/support/udp_peer.h"
 #include "ticket/codec.h"
 #include "ticket/des.h"
@@ -32,6 +33,7 @@ using namespace std::chrono_literals;
 using namespace ticket;
 using testing_support::Datagram;
 using testing_support::Process;
+using testing_support::ServerProcess;
 using testing_support::TempDir;
 using testing_support::UdpPeer;
 
@@ -111,31 +113,25 @@ class ServerRun {
  public:
   explicit ServerRun(const std::vector<std::uint8_t>& file = {}, const Options& options = {}) {
     testing_support::write_file(input(), file);
-    std::vector<std::string> args = {std::to_string(port), options.key, input().string()};
+    std::vector<std::string> args = {options.key, input().string()};
     if (options.last_arg != nullptr) args.emplace_back(options.last_arg);
-    process = std::make_unique<Process>(options.program, args, dir / "stdout");
-    bound = testing_support::wait_udp_bound(port);
+    process = std::make_unique<ServerProcess>(options.program, args, dir / "stdout");
   }
 
   std::filesystem::path input() const { return dir / "input"; }
-  void send(std::span<const std::uint8_t> bytes) const { client.send_to(port, bytes); }
-
-  // Waits for the program to end and returns its standard output.
-  std::string finish() {
-    EXPECT_EQ(process->wait(), std::optional<int>(0));
-    return process->output();
-  }
+  std::uint16_t port() const { return process->port(); }
+  bool bound() const { return process->bound(); }
+  void send(std::span<const std::uint8_t> bytes) const { client.send_to(port(), bytes); }
+  std::string finish() { return testing_support::output_at_exit(*process); }
 
   TempDir dir;
-  std::uint16_t port = testing_support::free_udp_port();
   UdpPeer client;
-  std::unique_ptr<Process> process;
-  bool bound = false;
+  std::unique_ptr<ServerProcess> process;
 };
 
 // Sends the AP_REQ from peer and returns the server's answer.
 std::optional<Datagram> send_ap_req(const ServerRun& run, const Request& request, const UdpPeer& peer) {
-  peer.send_to(run.port, make_ap_req(request));
+  peer.send_to(run.port(), make_ap_req(request));
   return peer.receive(10s);
 }
 
@@ -253,7 +249,7 @@ TEST(ServerExchange, AnswersNonceAndDeliversWholeFile) {
     SCOPED_TRACE(row.name);
     const auto file = testing_support::random_bytes(row.file_size);
     ServerRun run(file);
-    ASSERT_TRUE(run.bound);
+    ASSERT_TRUE(run.bound());
 
     const auto answer = send_ap_req(run, {.nonce = row.nonce}, run.client);
     ASSERT_TRUE(answer);
@@ -282,7 +278,7 @@ TEST(ServerExchange, ServesNextClientAfreshAfterOk) {
   const auto first = testing_support::random_bytes(2000, 1);
   const auto second = testing_support::random_bytes(3000, 2);
   ServerRun run(first);
-  ASSERT_TRUE(run.bound);
+  ASSERT_TRUE(run.bound());
   authenticate(run);
   run.send(make_krb_prv(APP_DATA_REQ));
   expect_delivery_of(collect_delivery(run.client), run.input(), first);
@@ -293,7 +289,7 @@ TEST(ServerExchange, ServesNextClientAfreshAfterOk) {
   const auto answer = send_ap_req(run, {}, next);
   ASSERT_TRUE(answer);
   EXPECT_EQ(get_u16_net(answer->bytes, type_at), AP_REP);
-  next.send_to(run.port, make_krb_prv(APP_DATA_REQ));
+  next.send_to(run.port(), make_krb_prv(APP_DATA_REQ));
   expect_delivery_of(collect_delivery(next), run.input(), second);
   const std::string trace = exchange_trace(first.size()) + exchange_trace(second.size());
   ASSERT_TRUE(run.process->wait_for_output(trace));
@@ -303,7 +299,7 @@ TEST(ServerExchange, ServesNextClientAfreshAfterOk) {
 TEST(ServerExchange, QuietRunPrintsOnlyOk) {
   const auto file = testing_support::random_bytes(1500);
   ServerRun run(file, {.last_arg = "-ddebug"});
-  ASSERT_TRUE(run.bound);
+  ASSERT_TRUE(run.bound());
   authenticate(run);
   run.send(make_krb_prv(APP_DATA_REQ));
   expect_delivery_of(collect_delivery(run.client), run.input(), file);
@@ -314,17 +310,17 @@ TEST(ServerExchange, QuietRunPrintsOnlyOk) {
 TEST(ServerExchange, SendsFileToSenderOfKrbPrv) {
   const auto file = testing_support::random_bytes(5000);
   ServerRun run(file);
-  ASSERT_TRUE(run.bound);
+  ASSERT_TRUE(run.bound());
   authenticate(run);
   UdpPeer other;
-  other.send_to(run.port, make_krb_prv(APP_DATA_REQ));
+  other.send_to(run.port(), make_krb_prv(APP_DATA_REQ));
   expect_delivery_of(collect_delivery(other), run.input(), file);
   EXPECT_TRUE(run.client.silent_for(50ms));
 }
 
 TEST(ServerWaits, GivesUpOnClientSilentAfterApRep) {
   ServerRun run({}, {.program = SERVER_QUICK_PATH});
-  ASSERT_TRUE(run.bound);
+  ASSERT_TRUE(run.bound());
   authenticate(run);
   EXPECT_EQ(run.process->wait(10s), std::optional<int>(0));
   EXPECT_EQ(run.process->output(), authenticated_trace() + "error receiving packet\nABORT\n");
@@ -332,7 +328,7 @@ TEST(ServerWaits, GivesUpOnClientSilentAfterApRep) {
 
 TEST(ServerWaits, WaitsForNextClientWithoutBound) {
   ServerRun run({}, {.program = SERVER_QUICK_PATH});
-  ASSERT_TRUE(run.bound);
+  ASSERT_TRUE(run.bound());
   authenticate(run);
   run.send(make_krb_prv(APP_DATA_REQ));
   expect_delivery_of(collect_delivery(run.client), run.input(), {});
@@ -483,7 +479,7 @@ TEST(ServerFailures, EndsOnEveryRefusal) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     ServerRun run(testing_support::random_bytes(100), {.last_arg = row.last_arg});
-    ASSERT_TRUE(run.bound);
+    ASSERT_TRUE(run.bound());
     row.drive(run);
     EXPECT_EQ(run.finish(), row.expected);
     EXPECT_TRUE(run.client.silent_for(50ms)) << "sent more than the row expects";
@@ -506,7 +502,7 @@ TEST(ServerFailures, EndsWithoutAbortOnExpiredTicket) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     ServerRun run({}, {.last_arg = row.last_arg});
-    ASSERT_TRUE(run.bound);
+    ASSERT_TRUE(run.bound());
     const std::uint32_t before = clock_now();
     run.send(make_ap_req({.timestamp = row.timestamp, .lifetime = row.lifetime}));
     const std::string output = run.finish();
@@ -522,7 +518,7 @@ TEST(ServerFailures, EndsWithoutAbortOnExpiredTicket) {
 
 TEST(ServerFailures, EndsWithoutAbortWhenKeyExpiresBeforeKrbPrv) {
   ServerRun run;
-  ASSERT_TRUE(run.bound);
+  ASSERT_TRUE(run.bound());
   const std::uint32_t issued = clock_now();
   const std::uint32_t valid_until = issued + 2;
   authenticate(run, {.timestamp = issued, .lifetime = 2});

@@ -13,11 +13,13 @@
 #include <vector>
 
 #include "tests/support/process.h"
+#include "tests/support/programs.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 using testing_support::Process;
+using testing_support::ServerProcess;
 using testing_support::TempDir;
 
 constexpr char client_key[] = "133457799BBCDFF1";
@@ -53,19 +55,15 @@ std::string take_while(std::string_view& rest, std::string_view set) {
 class TicketSystem {
  public:
   TempDir dir;
-  std::uint16_t as_port = testing_support::free_udp_port();
-  std::uint16_t server_port = testing_support::free_udp_port();
-  std::optional<Process> authserver;
-  std::optional<Process> server;
+  std::optional<ServerProcess> authserver;
+  std::optional<ServerProcess> server;
   bool ready = false;
 
   explicit TicketSystem(const std::string& lifetime = "300", const char* key_of_server = server_key) {
-    authserver.emplace(AUTHSERVER_PATH,
-                       std::vector<std::string>{std::to_string(as_port), client_key, server_key, "srv", lifetime},
+    authserver.emplace(AUTHSERVER_PATH, std::vector<std::string>{client_key, server_key, "srv", lifetime},
                        dir / "authserver.out");
-    server.emplace(SERVER_PATH, std::vector<std::string>{std::to_string(server_port), key_of_server, input().string()},
-                   dir / "server.out");
-    ready = testing_support::wait_udp_bound(as_port) && testing_support::wait_udp_bound(server_port);
+    server.emplace(SERVER_PATH, std::vector<std::string>{key_of_server, input().string()}, dir / "server.out");
+    ready = authserver->bound() && server->bound();
   }
 
   std::filesystem::path input() const { return dir / "in"; }
@@ -73,12 +71,11 @@ class TicketSystem {
 
   // Runs one client to its end and returns what it printed.
   std::string fetch(const char* key = client_key, const std::string& last = "", const char* program = CLIENT_PATH) {
-    std::vector<std::string> args = {"127.0.0.1", std::to_string(as_port), key, "127.0.0.1",
-                                     std::to_string(server_port), output().string(), "alice", "srv"};
+    std::vector<std::string> args = {"127.0.0.1", std::to_string(authserver->port()), key, "127.0.0.1",
+                                     std::to_string(server->port()), output().string(), "alice", "srv"};
     if (!last.empty()) args.push_back(last);
     Process client(program, args, dir / "client.out");
-    EXPECT_EQ(client.wait(60s), std::optional<int>(0));
-    return client.output();
+    return testing_support::output_at_exit(client, 60s);
   }
 };
 

@@ -1,0 +1,28 @@
+#include "tests/support/programs.h"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+
+namespace testing_support {
+
+static std::vector<std::string> after_port(std::uint16_t port, const std::vector<std::string>& args) {
+  std::vector<std::string> words{std::to_string(port)};
+  words.insert(words.end(), args.begin(), args.end());
+  return words;
+}
+
+ServerProcess::ServerProcess(const std::string& path, const std::vector<std::string>& args,
+                             const std::filesystem::path& output)
+    : ServerProcess(free_udp_port(), path, args, output) {}
+
+ServerProcess::ServerProcess(std::uint16_t port, const std::string& path, const std::vector<std::string>& args,
+                             const std::filesystem::path& output)
+    : Process(path, after_port(port, args), output), port_(port), bound_(wait_udp_bound(port)) {}
+
+std::string output_at_exit(Process& process, std::chrono::milliseconds deadline) {
+  EXPECT_EQ(process.wait(deadline), std::optional<int>(0)) << "did not end by itself with status 0";
+  return process.output();
+}
+
+}  // namespace testing_support
