@@ -5,7 +5,6 @@
 
 #include <array>
 #include <cctype>
-#include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -55,15 +54,6 @@ struct settings {
   std::size_t local_count = 0;
   bool debug = false;
 };
-
-// Prints the diagnostic (a printf format) in debug mode only, then "ABORT\n".
-[[noreturn, gnu::format(printf, 2, 3)]] void fail(bool debug, const char* diagnostic, ...) {
-  va_list args;
-  va_start(args, diagnostic);
-  if (debug) std::vprintf(diagnostic, args);
-  va_end(args);
-  abort_run();
-}
 
 // A decimal number from 0 to 65535 and nothing else.
 bool parse_u16(const char* text, std::uint16_t& value) {
@@ -144,13 +134,13 @@ int main(int argc, char* argv[]) {
   } else if (args == 7) {
     --args;
   }
-  if (!parse_u16(argv[1], s.port)) fail(s.debug, "port is not a number from 0 to 65535\n");
-  if (!parse_key(argv[2], s.client_key, client_schedule)) fail(s.debug, "Incorrect client key\n");
-  if (!parse_key(argv[3], s.server_key, server_schedule)) fail(s.debug, "Incorrect server key\n");
-  if (!ticket::make_id(argv[4], s.server_id)) fail(s.debug, "serverID longer than %zu bytes\n", ticket::id_len);
-  if (args >= 5 && !parse_u16(argv[5], s.lifetime)) fail(s.debug, "lifetime is not a number from 0 to 65535\n");
+  if (!parse_u16(argv[1], s.port)) abort_run(s.debug, "port is not a number from 0 to 65535\n");
+  if (!parse_key(argv[2], s.client_key, client_schedule)) abort_run(s.debug, "Incorrect client key\n");
+  if (!parse_key(argv[3], s.server_key, server_schedule)) abort_run(s.debug, "Incorrect server key\n");
+  if (!ticket::make_id(argv[4], s.server_id)) abort_run(s.debug, "serverID longer than %zu bytes\n", ticket::id_len);
+  if (args >= 5 && !parse_u16(argv[5], s.lifetime)) abort_run(s.debug, "lifetime is not a number from 0 to 65535\n");
   if (args >= 6) {
-    if (inet_pton(AF_INET, argv[6], s.client_addr.data()) != 1) fail(s.debug, "clientaddr is no IPv4 address\n");
+    if (inet_pton(AF_INET, argv[6], s.client_addr.data()) != 1) abort_run(s.debug, "clientaddr is no IPv4 address\n");
     s.fixed_client_addr = true;
   }
 
@@ -161,15 +151,15 @@ int main(int argc, char* argv[]) {
 
   // 3. Open the UDP socket and bind it to every local address at the port.
   const int fd = socket(AF_INET, SOCK_DGRAM, 0);
-  if (fd < 0) fail(s.debug, "Error while opening socket\n");
+  if (fd < 0) abort_run(s.debug, "Error while opening socket\n");
   const sockaddr_in any = any_address(s.port);
-  if (bind(fd, reinterpret_cast<const sockaddr*>(&any), sizeof any) != 0) fail(s.debug, "Error binding to socket\n");
+  if (bind(fd, reinterpret_cast<const sockaddr*>(&any), sizeof any) != 0) abort_run(s.debug, "Error binding to socket\n");
 
   for (;;) {
     // 4. Receive a request; the answer goes to its sender.
     rx.fill(0);
     sockaddr_in from{};
-    if (!receive_datagram(fd, rx, &from)) fail(s.debug, "error receiving packet\n");
+    if (!receive_datagram(fd, rx, &from)) abort_run(s.debug, "error receiving packet\n");
     const auto from_text = addr_text(addr_of(from));
     const unsigned from_port = ntohs(from.sin_port);
 
@@ -189,7 +179,7 @@ int main(int argc, char* argv[]) {
     }
 
     // 6. Draw a fresh session key.
-    if (!draw_session_key(tkt.session_key)) fail(s.debug, "No random bytes for a session key\n");
+    if (!draw_session_key(tkt.session_key)) abort_run(s.debug, "No random bytes for a session key\n");
 
     // 7. Issue the ticket under the server key.
     tkt.client_id = req.client_id;

@@ -5,7 +5,6 @@
 // the record numbers and the digest that closes the file.
 
 #include <array>
-#include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -19,6 +18,7 @@
 #include "common/console.h"
 #include "common/hex.h"
 #include "common/local_addr.h"
+#include "common/numbers.h"
 #include "common/sha1.h"
 #include "common/udp.h"
 #include "ticket/codec.h"
@@ -46,22 +46,6 @@ struct settings {
   ticket::id_field server_id{};
   bool debug = false;
 };
-
-// Prints the diagnostic (a printf format) in debug mode only, then "ABORT\n".
-[[noreturn, gnu::format(printf, 2, 3)]] void fail(bool debug, const char* diagnostic, ...) {
-  va_list args;
-  va_start(args, diagnostic);
-  if (debug) std::vprintf(diagnostic, args);
-  va_end(args);
-  abort_run();
-}
-
-// The port as atoi would read it, kept to its low 16 bits: a text that is no
-// number gives 0, and 70000 gives 4464. strtol, unlike atoi, is defined for
-// every text, and its result is the same wherever atoi's is.
-std::uint16_t port_from_text(const char* text) {
-  return static_cast<std::uint16_t>(std::strtol(text, nullptr, 10));
-}
 
 // A UDP socket whose every receive gives up after receive_wait_seconds, so a
 // peer that falls silent cannot hold the client for ever; -1 on failure.
@@ -122,67 +106,67 @@ int main(int argc, char* argv[]) {
   }
   s.debug = debug_switch(argc, argv, fixed_args);
   s.auth_name = argv[1];
-  s.auth_port = port_from_text(argv[2]);
+  s.auth_port = port_number(argv[2]);
   s.server_name = argv[4];
-  s.server_port = port_from_text(argv[5]);
+  s.server_port = port_number(argv[5]);
   s.output_path = argv[6];
 
   // 2. Fill the identifier fields; an identifier longer than its field is
   // refused rather than cut, since a cut one would name someone else.
-  if (!ticket::make_id(argv[7], s.client_id)) fail(s.debug, "clientID longer than %zu bytes\n", ticket::id_len);
-  if (!ticket::make_id(argv[8], s.server_id)) fail(s.debug, "serverID longer than %zu bytes\n", ticket::id_len);
+  if (!ticket::make_id(argv[7], s.client_id)) abort_run(s.debug, "clientID longer than %zu bytes\n", ticket::id_len);
+  if (!ticket::make_id(argv[8], s.server_id)) abort_run(s.debug, "serverID longer than %zu bytes\n", ticket::id_len);
 
   // 3. Turn the key text into key bytes; the key is checked only in step 8.
   to_hex(argv[3], s.auth_key);
 
   // 4. Resolve the authentication server.
   sockaddr_in auth_addr{};
-  if (!resolve_ipv4(s.auth_name, s.auth_port, auth_addr)) fail(s.debug, "wrong authentication server name\n");
+  if (!resolve_ipv4(s.auth_name, s.auth_port, auth_addr)) abort_run(s.debug, "wrong authentication server name\n");
 
   // 5. Open the AS socket.
   const int as_fd = open_socket();
-  if (as_fd < 0) fail(s.debug, "Error while opening AS socket\n");
+  if (as_fd < 0) abort_run(s.debug, "Error while opening AS socket\n");
 
   // 6. Resolve the application server.
   sockaddr_in server_addr{};
-  if (!resolve_ipv4(s.server_name, s.server_port, server_addr)) fail(s.debug, "wrong application server name\n");
+  if (!resolve_ipv4(s.server_name, s.server_port, server_addr)) abort_run(s.debug, "wrong application server name\n");
 
   // 7. Open the server socket. The file arrives on it as a stream with no
   // flow control, so it asks for room for many records.
   const int server_fd = open_socket();
-  if (server_fd < 0) fail(s.debug, "Error while opening server socket\n");
+  if (server_fd < 0) abort_run(s.debug, "Error while opening server socket\n");
   request_receive_buffer(server_fd, large_receive_buffer);
 
   // 8. Build the schedule of the key shared with the authentication server.
-  if (make_key_schedule(s.auth_key, auth_schedule) != 0) fail(s.debug, "Incorrect predefined authserver key\n");
+  if (make_key_schedule(s.auth_key, auth_schedule) != 0) abort_run(s.debug, "Incorrect predefined authserver key\n");
 
   // 9. Send the AS_REQ.
   ticket::encode_as_req(as_req, s.client_id, s.server_id);
-  if (!send_datagram(as_fd, as_req, auth_addr)) fail(s.debug, "Error - packet size too long\n");
+  if (!send_datagram(as_fd, as_req, auth_addr)) abort_run(s.debug, "Error - packet size too long\n");
 
   // 10. Receive the AS_REP.
   rx.fill(0);
-  if (!receive_datagram(as_fd, rx, nullptr)) fail(s.debug, "error receiving packet\n");
+  if (!receive_datagram(as_fd, rx, nullptr)) abort_run(s.debug, "error receiving packet\n");
   const std::uint16_t as_type = ticket::decode_type(rx);
-  if (as_type == ticket::AS_ERR) fail(s.debug, "AS_ERR received - from Authentication Server\n");
+  if (as_type == ticket::AS_ERR) abort_run(s.debug, "AS_ERR received - from Authentication Server\n");
   if (as_type != ticket::AS_REP)
-    fail(s.debug, "Expecting AS_REP or AS_ERR\nI'm receiving packet type = %d\n", as_type);
+    abort_run(s.debug, "Expecting AS_REP or AS_ERR\nI'm receiving packet type = %d\n", as_type);
   debug_print(s.debug, "AS_REP received\n");
 
   // 11. Decrypt the AS_REP under the authentication server key.
   if (!ticket::decrypt_as_rep(rx, auth_schedule, rep_body))
-    fail(s.debug, "AS_REP length %u too long for the reply area\n",
+    abort_run(s.debug, "AS_REP length %u too long for the reply area\n",
          static_cast<unsigned>(get_u16_net(rx, ticket::as_rep_length_at)));
   const ticket::as_rep_fields rep = ticket::decode_as_rep_body(rep_body);
 
   // 12. The session key must be a usable DES key.
   if (make_key_schedule(rep.session_key, session) != 0)
-    fail(s.debug, "Wrong session key received\nSession key received:\t%s\n", hex_text(rep.session_key).data());
+    abort_run(s.debug, "Wrong session key received\nSession key received:\t%s\n", hex_text(rep.session_key).data());
   debug_print(s.debug, "Session key received:\t%s\n", hex_text(rep.session_key).data());
 
   // 13. The reply must be for the application server that was asked for.
   if (rep.server_id != s.server_id)
-    fail(s.debug, "Server ID of application server is worng = %.40s\n", id_text(rep.server_id));
+    abort_run(s.debug, "Server ID of application server is worng = %.40s\n", id_text(rep.server_id));
   debug_print(s.debug, "Server ID of application server is correct\n");
 
   // 14. The session key must still be valid. Its end is computed once here
@@ -190,7 +174,7 @@ int main(int argc, char* argv[]) {
   const std::uint32_t validity = ticket::validity(rep.timestamp, rep.lifetime);
   const std::uint32_t issued_check = ticket::clock_now();
   if (!ticket::still_valid(issued_check, validity))
-    fail(s.debug, "Session key has expired\ntimestamp = %u, lifetime = %u, currtime = %u \n", rep.timestamp,
+    abort_run(s.debug, "Session key has expired\ntimestamp = %u, lifetime = %u, currtime = %u \n", rep.timestamp,
          static_cast<unsigned>(rep.lifetime), issued_check);
   debug_print(s.debug, "Session key still valid\n");
 
@@ -199,7 +183,7 @@ int main(int argc, char* argv[]) {
   ticket::authenticator_fields auth{};
   auth.client_id = s.client_id;
   char** local = my_addr();
-  if (local == nullptr || local[0] == nullptr) fail(s.debug, "No IPv4 address found for the local host\n");
+  if (local == nullptr || local[0] == nullptr) abort_run(s.debug, "No IPv4 address found for the local host\n");
   std::memcpy(auth.client_addr.data(), local[0], ticket::addr_len);
   // The four bytes read as a little-endian host reads them.
   debug_print(s.debug, "local ip address in network byte order = %u\n", get_u32_le(auth.client_addr, 0));
@@ -209,27 +193,27 @@ int main(int argc, char* argv[]) {
 
   // 16. Send the AP_REQ with the ticket as issued.
   if (!ticket::encode_ap_req(ap_req, rep.ticket_len, rep.ticket, session, auth_area))
-    fail(s.debug, "ticket_len %u too long for the ticket area\n", static_cast<unsigned>(rep.ticket_len));
-  if (!send_datagram(server_fd, ap_req, server_addr)) fail(s.debug, "Error - packet size too long\n");
+    abort_run(s.debug, "ticket_len %u too long for the ticket area\n", static_cast<unsigned>(rep.ticket_len));
+  if (!send_datagram(server_fd, ap_req, server_addr)) abort_run(s.debug, "Error - packet size too long\n");
   debug_print(s.debug, "AP_REQ sent\n");
 
   // 17. Receive the AP_REP.
   rx.fill(0);
-  if (!receive_datagram(server_fd, rx, nullptr)) fail(s.debug, "error receiving packet\n");
+  if (!receive_datagram(server_fd, rx, nullptr)) abort_run(s.debug, "error receiving packet\n");
   const std::uint16_t ap_type = ticket::decode_type(rx);
-  if (ap_type != ticket::AP_REP) fail(s.debug, "Expecting AP_REP\nI'm receiving packet type = %d\n", ap_type);
+  if (ap_type != ticket::AP_REP) abort_run(s.debug, "Expecting AP_REP\nI'm receiving packet type = %d\n", ap_type);
   debug_print(s.debug, "AP_REP received\n");
 
   // 18. Check the session key's validity again.
   const std::uint32_t answered_check = ticket::clock_now();
   if (!ticket::still_valid(answered_check, validity))
-    fail(s.debug, "Session key has expired\ncurrtime = %u, validity = %u \n", answered_check, validity);
+    abort_run(s.debug, "Session key has expired\ncurrtime = %u, validity = %u \n", answered_check, validity);
   debug_print(s.debug, "Session key still valid\n");
 
   // 19. The server must answer the nonce plus one; a wrong answer is
   // reported to it with AP_ERR.
   if (!ticket::decrypt_ap_rep(rx, session, nonce_reply))
-    fail(s.debug, "AP_REP length %u too long for the nonce reply area\n",
+    abort_run(s.debug, "AP_REP length %u too long for the nonce reply area\n",
          static_cast<unsigned>(get_u16_net(rx, ticket::ap_rep_length_at)));
   const std::uint32_t answer = ticket::decode_nonce_reply(nonce_reply);
   const std::uint32_t expected_answer = auth.nonce + 1u;
@@ -237,7 +221,7 @@ int main(int argc, char* argv[]) {
     debug_print(s.debug, "Nonce answer is wrong\nNonce answer received is = %u, but expecting %u\n", answer,
                 expected_answer);
     ticket::encode_ap_err(ap_err, s.client_id);
-    if (!send_datagram(server_fd, ap_err, server_addr)) fail(s.debug, "Error - packet size too long\n");
+    if (!send_datagram(server_fd, ap_err, server_addr)) abort_run(s.debug, "Error - packet size too long\n");
     abort_run();
   }
   debug_print(s.debug, "Nonce answered correctly\n");
@@ -245,12 +229,12 @@ int main(int argc, char* argv[]) {
   // 20. Ask for the file with APP_DATA_REQ.
   ticket::encode_prv_body(body, ticket::APP_DATA_REQ, 0, {});
   ticket::encode_krb_prv(envelope, session, body);
-  if (!send_datagram(server_fd, envelope, server_addr)) fail(s.debug, "Error - packet size too long\n");
+  if (!send_datagram(server_fd, envelope, server_addr)) abort_run(s.debug, "Error - packet size too long\n");
   debug_print(s.debug, "APP_DATA_REQ sent\n");
 
   // 21. Create or truncate the output file.
   std::FILE* output = std::fopen(s.output_path, "w");
-  if (output == nullptr) fail(s.debug, "Output file cannot be opened\n");
+  if (output == nullptr) abort_run(s.debug, "Output file cannot be opened\n");
   std::setvbuf(output, output_buffer.data(), _IOFBF, output_buffer.size());
   std::uint16_t last_pid = 0;
 
@@ -259,20 +243,20 @@ int main(int argc, char* argv[]) {
   // file: the process exit flushes the stream.
   for (;;) {
     rx.fill(0);
-    if (!receive_datagram(server_fd, rx, nullptr)) fail(s.debug, "error receiving packet\n");
+    if (!receive_datagram(server_fd, rx, nullptr)) abort_run(s.debug, "error receiving packet\n");
     const std::uint16_t type = ticket::decode_type(rx);
-    if (type == ticket::AP_ERR) fail(s.debug, "AP_ERR received - aborting\n");
-    if (type != ticket::KRB_PRV) fail(s.debug, "Expecting KRB_PRV or AP_ERR\nI'm receiving packet type = %d\n", type);
+    if (type == ticket::AP_ERR) abort_run(s.debug, "AP_ERR received - aborting\n");
+    if (type != ticket::KRB_PRV) abort_run(s.debug, "Expecting KRB_PRV or AP_ERR\nI'm receiving packet type = %d\n", type);
     debug_print(s.debug, "KRB_PRV received\n");
 
     // Nothing is decrypted under a key that has run out.
     const std::uint32_t now = ticket::clock_now();
     if (!ticket::still_valid(now, validity))
-      fail(s.debug, "Session key has expired\ncurrtime = %u, validity = %u \n", now, validity);
+      abort_run(s.debug, "Session key has expired\ncurrtime = %u, validity = %u \n", now, validity);
     debug_print(s.debug, "Session key still valid\n");
 
     if (!ticket::decrypt_krb_prv(rx, session, body))
-      fail(s.debug, "KRB_PRV length %u too long for the record area\n",
+      abort_run(s.debug, "KRB_PRV length %u too long for the record area\n",
            static_cast<unsigned>(get_u16_net(rx, ticket::krb_prv_length_at)));
     const ticket::prv_fields record = ticket::decode_prv_body(body);
     if (record.prv_type == ticket::APP_TERMINATE) {
@@ -281,15 +265,15 @@ int main(int argc, char* argv[]) {
       break;
     }
     if (record.prv_type != ticket::APP_DATA)
-      fail(s.debug, "Expecting APP_DATA or APP_TERMINATE\nI'm receiving packet type = %d\n", record.prv_type);
+      abort_run(s.debug, "Expecting APP_DATA or APP_TERMINATE\nI'm receiving packet type = %d\n", record.prv_type);
     debug_print(s.debug, "APP_DATA Received - pid = %d\n", record.pid);
     const std::uint16_t expected_pid = next_pid(last_pid);
     // The second line has no newline of its own: "ABORT" follows on it.
     if (record.pid != expected_pid)
-      fail(s.debug, "transmission error, pid sequence incorrect\nExpecting pid = %d but receiving pid = %d",
+      abort_run(s.debug, "transmission error, pid sequence incorrect\nExpecting pid = %d but receiving pid = %d",
            expected_pid, record.pid);
     const auto data = ticket::app_data_bytes(body, record);
-    if (!data) fail(s.debug, "data_len %u too long for the data area\n", static_cast<unsigned>(record.data_len));
+    if (!data) abort_run(s.debug, "data_len %u too long for the data area\n", static_cast<unsigned>(record.data_len));
     last_pid = record.pid;
     std::fwrite(data->data(), 1, data->size(), output);
   }
@@ -297,7 +281,7 @@ int main(int argc, char* argv[]) {
   // 23. Compare the digest of the file as it lies on disk with the one
   // received; the stream is closed first so that every byte is there.
   std::fclose(output);
-  if (!mysha1(s.output_path, file_digest)) fail(s.debug, "Digest of the output file cannot be computed\n");
+  if (!mysha1(s.output_path, file_digest)) abort_run(s.debug, "Digest of the output file cannot be computed\n");
   if (file_digest == received_digest) {
     debug_print(s.debug, "checksum correct\nfile transmission completed\n");
     std::printf("OK\n");

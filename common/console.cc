@@ -28,3 +28,13 @@ void abort_run() {
   std::printf("ABORT\n");
   end_run();
 }
+
+void abort_run(bool debug, const char* diagnostic, ...) {
+  if (debug) {
+    va_list args;
+    va_start(args, diagnostic);
+    std::vprintf(diagnostic, args);
+    va_end(args);
+  }
+  abort_run();
+}

@@ -22,4 +22,8 @@ void debug_print(bool debug, const char* format, ...) __attribute__((format(prin
 // Prints "ABORT\n" and ends the program with status 0.
 [[noreturn]] void abort_run();
 
+// Every program's one way to fail: the diagnostic (a printf format) in debug
+// mode only, then "ABORT\n", then status 0.
+[[noreturn]] void abort_run(bool debug, const char* diagnostic, ...) __attribute__((format(printf, 2, 3)));
+
 #endif

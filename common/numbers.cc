@@ -1,5 +1,6 @@
 #include "common/numbers.h"
 
+#include <cstdlib>
 #include <cstring>
 
 // 10^p modulo 65536. The sum is kept modulo 65536, so exact integer
@@ -27,4 +28,8 @@ std::uint16_t to_num(const char* text) {
 
 std::uint16_t size(const char* text) {
   return static_cast<std::uint16_t>(std::strlen(text) & 0xffff);
+}
+
+std::uint16_t port_number(const char* text) {
+  return static_cast<std::uint16_t>(std::strtol(text, nullptr, 10) & 0xffff);
 }

@@ -10,4 +10,9 @@ std::uint16_t to_num(const char* text);
 // Number of characters before the terminating zero, modulo 65536.
 std::uint16_t size(const char* text);
 
+// A port as atoi reads it, kept to its low 16 bits: text without leading
+// digits gives 0, and 70000 gives 4464. Unlike atoi it is defined for every
+// text, a number too large for a long included.
+std::uint16_t port_number(const char* text);
+
 #endif

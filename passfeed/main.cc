@@ -18,12 +18,6 @@ using namespace password;
 
 namespace {
 
-// Prints the diagnostic in debug mode, then "ABORT\n", and exits with 0.
-[[noreturn]] void fail(bool debug, const char* diagnostic) {
-  debug_print(debug, "%s", diagnostic);
-  abort_run();
-}
-
 struct settings {
   std::uint16_t port;
   const char* password;
@@ -33,16 +27,16 @@ struct settings {
 
 // Receives into rx (cut at its size) and makes the sender the peer.
 void receive_from_peer(bool debug, int fd, receive_buffer& rx, sockaddr_in& peer) {
-  if (!receive_datagram(fd, rx, &peer)) fail(debug, "error receiving packet\n");
+  if (!receive_datagram(fd, rx, &peer)) abort_run(debug, "error receiving packet\n");
 }
 
 void send_to_peer(bool debug, int fd, std::span<const std::uint8_t> datagram, const sockaddr_in& peer) {
-  if (!send_datagram(fd, datagram, peer)) fail(debug, "Error - packet size too long\n");
+  if (!send_datagram(fd, datagram, peer)) abort_run(debug, "Error - packet size too long\n");
 }
 
 // Admits the PASS_RESP in rx and returns it, with its two debug lines.
 pass_resp_fields admit_pass_resp(bool debug, const receive_buffer& rx) {
-  if (!admits_pass_resp(decode_header(rx))) fail(debug, "Im expecting PASS_RESP\n");
+  if (!admits_pass_resp(decode_header(rx))) abort_run(debug, "Im expecting PASS_RESP\n");
   const pass_resp_fields resp = decode_pass_resp(rx);
   debug_print(debug, "PASS_RESP received\n");
   // Up to the first zero byte, and never past the field: a sender need not
@@ -90,30 +84,30 @@ int main(int argc, char* argv[]) {
 
   // 3. Debug switch, then refuse a password that no PASS_RESP could match.
   set.debug = debug_switch(argc, argv, 3);
-  if (!usable_server_password(set.password)) fail(set.debug, "Password longer than 50 characters\n");
+  if (!usable_server_password(set.password)) abort_run(set.debug, "Password longer than 50 characters\n");
 
   // 4. Port.
   set.port = to_num(argv[1]);
 
   // 5. Open the socket.
   const int fd = socket(AF_INET, SOCK_DGRAM, 0);
-  if (fd < 0) fail(set.debug, "Error while opening socket\n");
+  if (fd < 0) abort_run(set.debug, "Error while opening socket\n");
 
   // 6. Bind it to the port on every local address.
   const sockaddr_in local = any_address(set.port);
   if (bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0)
-    fail(set.debug, "Error binding to socket\n");
+    abort_run(set.debug, "Error binding to socket\n");
 
   for (;;) {
     // 7. Wait as long as it takes for a JOIN_REQ from anyone.
-    if (!bound_receive_wait(fd, 0)) fail(set.debug, "Error setting receive wait\n");
+    if (!bound_receive_wait(fd, 0)) abort_run(set.debug, "Error setting receive wait\n");
     rx.fill(0);
     receive_from_peer(set.debug, fd, rx, peer);
-    if (!is_join_req(decode_header(rx))) fail(set.debug, "First packet is not JOIN_REQ\n");
+    if (!is_join_req(decode_header(rx))) abort_run(set.debug, "First packet is not JOIN_REQ\n");
     debug_print(set.debug, "JOIN_REQ received\n");
 
     // 8. Ask for the password; from here on a silent client ends the wait.
-    if (!bound_receive_wait(fd, receive_wait_seconds)) fail(set.debug, "Error setting receive wait\n");
+    if (!bound_receive_wait(fd, receive_wait_seconds)) abort_run(set.debug, "Error setting receive wait\n");
     send_to_peer(set.debug, fd, pass_req, peer);
 
     // 9. Receive the first PASS_RESP into a cleared buffer.
@@ -142,7 +136,7 @@ int main(int argc, char* argv[]) {
     // 11. Accept, and open the file afresh for this transfer.
     send_to_peer(set.debug, fd, pass_accept, peer);
     std::FILE* input = std::fopen(set.input_file, "rb");
-    if (input == nullptr) fail(set.debug, "Error opening input file\n");
+    if (input == nullptr) abort_run(set.debug, "Error opening input file\n");
     std::setvbuf(input, file_buffer.data(), _IOFBF, file_buffer.size());
 
     // 12. Stream the file in numbered DATA. The loop ends on the stream's
@@ -151,7 +145,7 @@ int main(int argc, char* argv[]) {
     std::uint32_t counter = 0;
     while (!std::feof(input)) {
       const std::size_t got = std::fread(data_area(data).data(), 1, data_bytes_len, input);
-      if (std::ferror(input)) fail(set.debug, "Error reading input file\n");
+      if (std::ferror(input)) abort_run(set.debug, "Error reading input file\n");
       seal_data(data, got, ++counter);
       send_to_peer(set.debug, fd, data, peer);
       debug_print(set.debug, "sending file!\n");
@@ -160,7 +154,7 @@ int main(int argc, char* argv[]) {
     std::fclose(input);
 
     // 13. Close with the digest of the whole file.
-    if (!mysha1(set.input_file, digest)) fail(set.debug, "Error computing file digest\n");
+    if (!mysha1(set.input_file, digest)) abort_run(set.debug, "Error computing file digest\n");
     encode_terminate(terminate, digest);
     send_to_peer(set.debug, fd, terminate, peer);
 

@@ -17,12 +17,6 @@ using namespace password;
 
 namespace {
 
-// Prints the diagnostic in debug mode, then "ABORT\n", and exits with 0.
-[[noreturn]] void fail(bool debug, const char* diagnostic) {
-  debug_print(debug, "%s", diagnostic);
-  abort_run();
-}
-
 constexpr int password_count = 3;
 
 struct settings {
@@ -35,11 +29,11 @@ struct settings {
 
 // Receives into rx from any sender: whatever arrives is the server's answer.
 void receive(bool debug, int fd, receive_buffer& rx) {
-  if (!receive_datagram(fd, rx, nullptr)) fail(debug, "error receiving packet\n");
+  if (!receive_datagram(fd, rx, nullptr)) abort_run(debug, "error receiving packet\n");
 }
 
 void send_to_server(bool debug, int fd, std::span<const std::uint8_t> datagram, const sockaddr_in& server) {
-  if (!send_datagram(fd, datagram, server)) fail(debug, "Error - packet size too long\n");
+  if (!send_datagram(fd, datagram, server)) abort_run(debug, "Error - packet size too long\n");
 }
 
 }  // namespace
@@ -70,24 +64,24 @@ int main(int argc, char* argv[]) {
   // 2. Debug switch, then refuse a password that cannot be sent whole.
   set.debug = debug_switch(argc, argv, 6);
   for (const char* offered : set.passwords)
-    if (!fits_password_field(offered)) fail(set.debug, "Password longer than 52 characters\n");
+    if (!fits_password_field(offered)) abort_run(set.debug, "Password longer than 52 characters\n");
 
   // 3. Port, and the server's address.
   set.port = to_num(argv[2]);
-  if (!resolve_ipv4(set.server_name, set.port, server)) fail(set.debug, "wrong server name\n");
+  if (!resolve_ipv4(set.server_name, set.port, server)) abort_run(set.debug, "wrong server name\n");
 
   // 4. Open the socket. The DATA stream has no flow control, so ask for room
   // to queue much of it; every wait is bounded, since a lost datagram would
   // otherwise leave the client waiting for ever.
   const int fd = socket(AF_INET, SOCK_DGRAM, 0);
-  if (fd < 0) fail(set.debug, "Error while opening socket\n");
+  if (fd < 0) abort_run(set.debug, "Error while opening socket\n");
   request_receive_buffer(fd, large_receive_buffer);
-  if (!bound_receive_wait(fd, receive_wait_seconds)) fail(set.debug, "Error setting receive wait\n");
+  if (!bound_receive_wait(fd, receive_wait_seconds)) abort_run(set.debug, "Error setting receive wait\n");
 
   // 5. Join, and expect the first PASS_REQ.
   send_to_server(set.debug, fd, join_req, server);
   receive(set.debug, fd, rx);
-  if (!is_bare(decode_header(rx), PASS_REQ)) fail(set.debug, "no PASS_REQ arrived\n");
+  if (!is_bare(decode_header(rx), PASS_REQ)) abort_run(set.debug, "no PASS_REQ arrived\n");
 
   // 6. Answer each PASS_REQ with the next password until the server decides.
   int next_password = 0;
@@ -95,18 +89,18 @@ int main(int argc, char* argv[]) {
     const header_fields header = decode_header(rx);
     if (header.type == PASS_REQ) {
       debug_print(set.debug, "PASS_REQ received\n");
-      if (next_password == password_count) fail(set.debug, "No password left to offer\n");
+      if (next_password == password_count) abort_run(set.debug, "No password left to offer\n");
       // Fits: every password was checked at start-up.
       (void)encode_pass_resp(pass_resp, set.passwords[next_password++]);
       send_to_server(set.debug, fd, pass_resp, server);
       // Not cleared: bytes past the end of a short datagram stay.
       receive(set.debug, fd, rx);
     } else if (is_bare(header, PASS_REJECT)) {
-      fail(set.debug, "Please restart session and introduce the correct password\n");
+      abort_run(set.debug, "Please restart session and introduce the correct password\n");
     } else if (is_bare(header, PASS_ACCEPT)) {
       break;
     } else {
-      fail(set.debug, "no PASS_ACCEPT arrived\n");
+      abort_run(set.debug, "no PASS_ACCEPT arrived\n");
     }
   }
   debug_print(set.debug, "PASS_ACCEPT received\n");
@@ -114,20 +108,20 @@ int main(int argc, char* argv[]) {
   // 7. Create or truncate the output file now, before the stream arrives.
   rx.fill(0);
   std::FILE* output = std::fopen(set.output_file, "wb");
-  if (output == nullptr) fail(set.debug, "Error opening output file\n");
+  if (output == nullptr) abort_run(set.debug, "Error opening output file\n");
   std::setvbuf(output, file_buffer.data(), _IOFBF, file_buffer.size());
 
   // 8. The stream starts with a DATA.
   receive(set.debug, fd, rx);
-  if (decode_header(rx).type != DATA) fail(set.debug, "Expecting DATA\n");
+  if (decode_header(rx).type != DATA) abort_run(set.debug, "Expecting DATA\n");
 
   // 9. Store each DATA in unbroken pid order until the TERMINATE.
   std::uint32_t last_pid = 0;
   while (decode_header(rx).type == DATA) {
     const data_fields fields = decode_data(rx);
-    if (!is_next_pid(last_pid, fields.pid)) fail(set.debug, "transmission error\n");
+    if (!is_next_pid(last_pid, fields.pid)) abort_run(set.debug, "transmission error\n");
     const auto bytes = data_bytes(rx, fields.length);
-    if (!bytes) fail(set.debug, "transmission error\n");
+    if (!bytes) abort_run(set.debug, "transmission error\n");
     last_pid = fields.pid;
     // A short or failed write shows as a digest mismatch at the end.
     (void)std::fwrite(bytes->data(), 1, bytes->size(), output);
@@ -135,12 +129,12 @@ int main(int argc, char* argv[]) {
     // Not cleared: bytes past the end of a short datagram stay.
     receive(set.debug, fd, rx);
   }
-  if (decode_header(rx).type != TERMINATE) fail(set.debug, "Expecting TERMINATE\n");
+  if (decode_header(rx).type != TERMINATE) abort_run(set.debug, "Expecting TERMINATE\n");
   debug_print(set.debug, "TERMINATE received\n");
 
   // 10. Compare the stored file's digest with the one received.
   std::fclose(output);
-  if (!mysha1(set.output_file, stored)) fail(set.debug, "Error computing file digest\n");
+  if (!mysha1(set.output_file, stored)) abort_run(set.debug, "Error computing file digest\n");
   if (!terminate_matches(decode_terminate(rx), stored)) {
     debug_print(set.debug, "incorrect checksum\n");
     abort_run();

@@ -5,7 +5,6 @@
 // It serves one client after another until the first failure.
 
 #include <array>
-#include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +15,7 @@
 #include "common/bytes.h"
 #include "common/console.h"
 #include "common/hex.h"
+#include "common/numbers.h"
 #include "common/sha1.h"
 #include "common/udp.h"
 #include "ticket/codec.h"
@@ -31,22 +31,6 @@ struct settings {
   const char* input_file = nullptr;
   bool debug = false;
 };
-
-// Prints the diagnostic (a printf format) in debug mode only, then "ABORT\n".
-[[noreturn, gnu::format(printf, 2, 3)]] void fail(bool debug, const char* diagnostic, ...) {
-  va_list args;
-  va_start(args, diagnostic);
-  if (debug) std::vprintf(diagnostic, args);
-  va_end(args);
-  abort_run();
-}
-
-// The port as atoi would read it, kept to its low 16 bits: a text that is no
-// number gives 0, and 70000 gives 4464. strtol, unlike atoi, is defined for
-// every text, and its result is the same wherever atoi's is.
-std::uint16_t port_from_text(const char* text) {
-  return static_cast<std::uint16_t>(std::strtol(text, nullptr, 10));
-}
 
 // An id field as printf text: "%.40s" stops at its first zero byte or after
 // its 40 bytes, so a full field needs no terminating zero.
@@ -90,32 +74,32 @@ int main(int argc, char* argv[]) {
   }
   s.debug = debug_switch(argc, argv, 3);
   to_hex(argv[2], s.server_key);
-  s.port = port_from_text(argv[1]);
+  s.port = port_number(argv[1]);
   s.input_file = argv[3];
 
   // 2. Open the UDP socket and bind it to every local address at the port.
   const int fd = socket(AF_INET, SOCK_DGRAM, 0);
-  if (fd < 0) fail(s.debug, "Error while opening socket\n");
+  if (fd < 0) abort_run(s.debug, "Error while opening socket\n");
   const sockaddr_in local = any_address(s.port);
   if (bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0)
-    fail(s.debug, "Error binding to socket\n");
+    abort_run(s.debug, "Error binding to socket\n");
 
   // 3. Build the server key's schedule; a bad key shows only after the bind.
   if (make_key_schedule(s.server_key, server_schedule) != 0)
-    fail(s.debug, "Incorrect predefined authserver key\n");
+    abort_run(s.debug, "Incorrect predefined authserver key\n");
 
   for (;;) {
     // 4. Wait for the AP_REQ that opens an exchange, for as long as it takes.
     rx.fill(0);
-    if (!bound_receive_wait(fd, 0) || !receive_datagram(fd, rx, &peer)) fail(s.debug, "error receiving packet\n");
+    if (!bound_receive_wait(fd, 0) || !receive_datagram(fd, rx, &peer)) abort_run(s.debug, "error receiving packet\n");
     const std::uint16_t first_type = ticket::decode_type(rx);
     if (first_type != ticket::AP_REQ)
-      fail(s.debug, "First packet is not AP_REQ\nI'm receiving packet type = %d\n", first_type);
+      abort_run(s.debug, "First packet is not AP_REQ\nI'm receiving packet type = %d\n", first_type);
     debug_print(s.debug, "AP_REQ received\n");
 
     // 5. Decrypt the ticket under the server key.
     if (!ticket::decrypt_ticket(rx, server_schedule, ticket_area))
-      fail(s.debug, "Ticket length too long for the ticket area\n");
+      abort_run(s.debug, "Ticket length too long for the ticket area\n");
     const ticket::ticket_fields tkt = ticket::decode_ticket_body(ticket_area);
 
     // 6. Build the session key's schedule. A refused key ends the run with its
@@ -139,7 +123,7 @@ int main(int argc, char* argv[]) {
 
     // 8. Decrypt the authenticator under the session key.
     if (!ticket::decrypt_authenticator(rx, session, auth_area))
-      fail(s.debug, "Authenticator length too long for the authenticator area\n");
+      abort_run(s.debug, "Authenticator length too long for the authenticator area\n");
     const ticket::authenticator_fields auth = ticket::decode_authenticator(auth_area);
 
     // 9. The authenticator must name the client the ticket was issued to.
@@ -147,7 +131,7 @@ int main(int argc, char* argv[]) {
       debug_print(s.debug, "Client name is wrong. Im expecting %.40s but receiving %.40s\n", id_text(tkt.client_id),
                   id_text(auth.client_id));
       debug_print(s.debug, "Sending AP_ERR back to client\n");
-      if (!send_ap_err(fd, peer, ap_err)) fail(s.debug, "Error - packet size too long\n");
+      if (!send_ap_err(fd, peer, ap_err)) abort_run(s.debug, "Error - packet size too long\n");
       abort_run();
     }
     debug_print(s.debug, "Client name is correct\n");
@@ -157,7 +141,7 @@ int main(int argc, char* argv[]) {
       debug_print(s.debug, "Client IP address is wrong\n");
       debug_print(s.debug, "Expecting %u but receiving %u\n", addr_number(tkt.client_addr),
                   addr_number(auth.client_addr));
-      if (!send_ap_err(fd, peer, ap_err)) fail(s.debug, "Error - packet size too long\n");
+      if (!send_ap_err(fd, peer, ap_err)) abort_run(s.debug, "Error - packet size too long\n");
       abort_run();
     }
     debug_print(s.debug, "Client IP address is correct\n");
@@ -165,7 +149,7 @@ int main(int argc, char* argv[]) {
     // 11. Answer the nonce plus one with AP_REP.
     debug_print(s.debug, "nonce received = %d\n", static_cast<int>(auth.nonce));
     ticket::encode_ap_rep(ap_rep, session, auth.nonce);
-    if (!send_datagram(fd, ap_rep, peer)) fail(s.debug, "Error - packet size too long\n");
+    if (!send_datagram(fd, ap_rep, peer)) abort_run(s.debug, "Error - packet size too long\n");
     debug_print(s.debug, "Sending AP_REP\n");
 
     // 12. Wait for the KRB_PRV that asks for the file; a client that has gone
@@ -173,11 +157,11 @@ int main(int argc, char* argv[]) {
     // of this datagram, whoever sent the AP_REQ.
     rx.fill(0);
     if (!bound_receive_wait(fd, receive_wait_seconds) || !receive_datagram(fd, rx, &peer))
-      fail(s.debug, "error receiving packet\n");
+      abort_run(s.debug, "error receiving packet\n");
     const std::uint16_t next_type = ticket::decode_type(rx);
-    if (next_type == ticket::AP_ERR) fail(s.debug, "AP_ERR received - aborting\n");
+    if (next_type == ticket::AP_ERR) abort_run(s.debug, "AP_ERR received - aborting\n");
     if (next_type != ticket::KRB_PRV)
-      fail(s.debug, "Expecting KRB_PRV or AP_ERR\nI'm receiving packet type = %d\n", next_type);
+      abort_run(s.debug, "Expecting KRB_PRV or AP_ERR\nI'm receiving packet type = %d\n", next_type);
     debug_print(s.debug, "KRB_PRV received\n");
 
     // 13. Check the session key once more; the delivery itself is not
@@ -191,15 +175,15 @@ int main(int argc, char* argv[]) {
     debug_print(s.debug, "Session key still valid\n");
 
     // 14. Decrypt the envelope; it must hold APP_DATA_REQ.
-    if (!ticket::decrypt_krb_prv(rx, session, body)) fail(s.debug, "KRB_PRV length too long for the record area\n");
+    if (!ticket::decrypt_krb_prv(rx, session, body)) abort_run(s.debug, "KRB_PRV length too long for the record area\n");
     const ticket::prv_fields request = ticket::decode_prv_body(body);
     if (request.prv_type != ticket::APP_DATA_REQ)
-      fail(s.debug, "Expecting APP_DATA_REQ\nI'm receiving packet type = %d\n", request.prv_type);
+      abort_run(s.debug, "Expecting APP_DATA_REQ\nI'm receiving packet type = %d\n", request.prv_type);
     debug_print(s.debug, "APP_DATA_REQ received\n");
 
     // 15. Open the input file afresh, so each delivery serves its current state.
     std::FILE* input = std::fopen(s.input_file, "r");
-    if (input == nullptr) fail(s.debug, "Input file cannot be opened\n");
+    if (input == nullptr) abort_run(s.debug, "Input file cannot be opened\n");
     std::setvbuf(input, stream_buffer.data(), _IOFBF, stream_buffer.size());
 
     // 16. Send the file in APP_DATA records numbered from 1. The end of the
@@ -212,21 +196,21 @@ int main(int argc, char* argv[]) {
       const std::size_t got = std::fread(data.data(), 1, data.size(), input);
       // A read error would never reach the end of the file; a file not read
       // whole gets no digest.
-      if (std::ferror(input)) fail(s.debug, "Error reading the input file\n");
+      if (std::ferror(input)) abort_run(s.debug, "Error reading the input file\n");
       ++pid;  // wraps from 65535 to 0
       ticket::encode_prv_header(body, {ticket::APP_DATA, static_cast<std::uint16_t>(got), pid});
       ticket::encode_krb_prv(envelope, session, body);
-      if (!send_datagram(fd, envelope, peer)) fail(s.debug, "Error - packet size too long\n");
+      if (!send_datagram(fd, envelope, peer)) abort_run(s.debug, "Error - packet size too long\n");
       debug_print(s.debug, "sending file!\n");
     }
     debug_print(s.debug, "file sended!\n");
     std::fclose(input);
 
     // 17. Close the delivery with APP_TERMINATE and the file's digest.
-    if (!mysha1(s.input_file, digest)) fail(s.debug, "Error computing the file digest\n");
+    if (!mysha1(s.input_file, digest)) abort_run(s.debug, "Error computing the file digest\n");
     ticket::encode_prv_body(body, ticket::APP_TERMINATE, 0, digest);
     ticket::encode_krb_prv(envelope, session, body);
-    if (!send_datagram(fd, envelope, peer)) fail(s.debug, "Error - packet size too long\n");
+    if (!send_datagram(fd, envelope, peer)) abort_run(s.debug, "Error - packet size too long\n");
     debug_print(s.debug, "file digest sent!\n");
     std::printf("OK\n");
   }
