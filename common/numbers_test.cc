@@ -41,3 +41,16 @@ TEST(Size, CountsCharactersModulo65536) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(PortNumber, ReadsLikeAtoiKeptToSixteenBits) {
+  const NumRow rows[] = {
+      {"8080", 8080}, {"70000", 4464}, {"abc", 0}, {"12ab", 12}, {" 42", 42}, {"-1", 65535}, {"", 0},
+      // Far beyond a long: defined, where atoi's result is not.
+      {"99999999999999999999", 65535},
+  };
+  for (const auto& row : rows) EXPECT_EQ(port_number(row.text.c_str()), row.value) << "text \"" << row.text << "\"";
+}
+
+}  // namespace
