@@ -12,10 +12,10 @@
 #include <vector>
 
 #include "common/bytes.h"
-#include "common/hex.h"
 #include "common/local_addr.h"
 #include "tests/support/process.h"
 #include "tests/support/programs.h"
+#include "tests/support/ticket_peer.h"
 #include "tests/support/udp_peer.h"
 #include "ticket/codec.h"
 #include "ticket/des.h"
@@ -26,34 +26,15 @@ namespace {
 
 using namespace std::chrono_literals;
 using namespace ticket;
-using testing_support::Datagram;
+using testing_support::as_req;
+using testing_support::client_key_text;
+using testing_support::id_of;
 using testing_support::Process;
+using testing_support::rx_of;
+using testing_support::server_key_text;
 using testing_support::ServerProcess;
 using testing_support::TempDir;
 using testing_support::UdpPeer;
-
-constexpr char client_key_text[] = "133457799BBCDFF1";
-constexpr des_key client_key = {0x13, 0x34, 0x57, 0x79, 0x9B, 0xBC, 0xDF, 0xF1};
-constexpr char server_key_text[] = "0E329232EA6D0D73";
-constexpr des_key server_key = {0x0E, 0x32, 0x92, 0x32, 0xEA, 0x6D, 0x0D, 0x73};
-
-key_schedule schedule_of(const des_key& key) {
-  key_schedule schedule{};
-  EXPECT_EQ(make_key_schedule(key, schedule), 0);
-  return schedule;
-}
-
-id_field id_of(const char* text) {
-  id_field id{};
-  EXPECT_TRUE(make_id(text, id));
-  return id;
-}
-
-receive_buffer rx_of(const Datagram& datagram) {
-  receive_buffer rx{};
-  std::memcpy(rx.data(), datagram.bytes.data(), std::min(rx.size(), datagram.bytes.size()));
-  return rx;
-}
 
 ipv4_addr own_first_addr() {
   ipv4_addr addr{};
@@ -83,13 +64,11 @@ class AuthRun {
     EXPECT_TRUE(answer.has_value());
     if (!answer) return {};
     EXPECT_EQ(answer->bytes.size(), expected_size);
-    return rx_of(*answer);
+    return rx_of(answer->bytes);
   }
 
   receive_buffer ask_as_req(const char* client_id, const char* server_id, std::size_t expected_size) {
-    std::array<std::uint8_t, as_req_size> request{};
-    encode_as_req(request, id_of(client_id), id_of(server_id));
-    return ask(request, expected_size);
+    return ask(as_req(client_id, server_id), expected_size);
   }
 };
 
@@ -114,9 +93,9 @@ TEST(Authserver, IssuesSessionKeyAndTicketForTheServedServer) {
       const receive_buffer rx = run.ask_as_req("alice", "srv", as_rep_size);
       EXPECT_EQ(decode_type(rx), AS_REP) << row.name;
       EXPECT_EQ(get_u16_net(rx, as_rep_length_at), as_rep_body_size) << row.name;
-      std::array<std::uint8_t, as_rep_body_area> body{};
-      ASSERT_TRUE(decrypt_as_rep(rx, schedule_of(client_key), body)) << row.name;
-      const as_rep_fields rep = decode_as_rep_body(body);
+      const auto opened = testing_support::open_as_rep(rx);
+      ASSERT_TRUE(opened) << row.name;
+      const as_rep_fields& rep = *opened;
       key_schedule session{};
       EXPECT_EQ(make_key_schedule(rep.session_key, session), 0) << row.name;
       EXPECT_NE(rep.session_key, previous_key) << row.name << ": a fresh key for every request";
@@ -127,14 +106,13 @@ TEST(Authserver, IssuesSessionKeyAndTicketForTheServedServer) {
       EXPECT_EQ(rep.lifetime, row.lifetime) << row.name;
       EXPECT_EQ(rep.ticket_len, ticket_area_len) << row.name;
 
-      std::array<std::uint8_t, ticket_area_len> ticket_area{};
-      ASSERT_TRUE(decrypt_part(schedule_of(server_key), rep.ticket, rep.ticket_len, ticket_area)) << row.name;
-      const ticket_fields tkt = decode_ticket_body(ticket_area);
-      EXPECT_EQ(tkt.session_key, rep.session_key) << row.name;
-      EXPECT_EQ(tkt.client_id, id_of("alice")) << row.name;
-      EXPECT_EQ(tkt.client_addr, row.ticket_addr) << row.name;
-      EXPECT_EQ(tkt.timestamp, rep.timestamp) << row.name;
-      EXPECT_EQ(tkt.lifetime, row.lifetime) << row.name;
+      const auto tkt = testing_support::open_ticket(rep);
+      ASSERT_TRUE(tkt) << row.name;
+      EXPECT_EQ(tkt->session_key, rep.session_key) << row.name;
+      EXPECT_EQ(tkt->client_id, id_of("alice")) << row.name;
+      EXPECT_EQ(tkt->client_addr, row.ticket_addr) << row.name;
+      EXPECT_EQ(tkt->timestamp, rep.timestamp) << row.name;
+      EXPECT_EQ(tkt->lifetime, row.lifetime) << row.name;
     }
     EXPECT_TRUE(run.server->running()) << row.name;
   }

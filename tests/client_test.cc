@@ -21,11 +21,10 @@
 #include <vector>
 
 #include "common/bytes.h"
-#include "common/hex.h"
 #include "common/local_addr.h"
-#include "common/sha1.h"
 #include "tests/support/process.h"
 #include "tests/support/programs.h"
+#include "tests/support/ticket_peer.h"
 #include "tests/support/udp_peer.h"
 #include "ticket/codec.h"
 #include "ticket/des.h"
@@ -36,38 +35,27 @@ namespace {
 
 using namespace std::chrono_literals;
 using namespace ticket;
+using testing_support::as_rep;
+using testing_support::bytes;
+using testing_support::client_key_text;
+using testing_support::ClientPeers;
 using testing_support::Datagram;
+using testing_support::id_of;
+using testing_support::krb_prv;
 using testing_support::Process;
+using testing_support::rx_of;
+using testing_support::schedule_of;
 using testing_support::TempDir;
-using testing_support::UdpPeer;
+using testing_support::type_only;
 
-constexpr char client_key_text[] = "133457799BBCDFF1";
-constexpr des_key client_key = {0x13, 0x34, 0x57, 0x79, 0x9B, 0xBC, 0xDF, 0xF1};
-// Bytes below 0x10 print as one digit each.
-constexpr des_key session_key = {0x01, 0x02, 0x04, 0x07, 0x08, 0x0B, 0x0D, 0x0E};
+// The session key that the played authentication server issues. Its bytes
+// below 0x10 print as one digit each.
+constexpr des_key issued_key = {0x01, 0x02, 0x04, 0x07, 0x08, 0x0B, 0x0D, 0x0E};
 constexpr char session_key_line[] = "Session key received:\t12478bde\n";
 constexpr char id_41_bytes[] = "abcdefghijklmnopqrstuvwxyzabcdefghijklmno";
 constexpr char id_40_bytes[] = "abcdefghijklmnopqrstuvwxyzabcdefghijklmn";
 
-key_schedule schedule_of(const des_key& key) {
-  key_schedule schedule{};
-  EXPECT_EQ(make_key_schedule(key, schedule), 0);
-  return schedule;
-}
-
-id_field id_of(const char* text) {
-  id_field id{};
-  EXPECT_TRUE(make_id(text, id));
-  return id;
-}
-
-receive_buffer rx_of(const Datagram& datagram) {
-  receive_buffer rx{};
-  std::memcpy(rx.data(), datagram.bytes.data(), std::min(rx.size(), datagram.bytes.size()));
-  return rx;
-}
-
-std::vector<std::uint8_t> bytes_of(const std::string& text) { return {text.begin(), text.end()}; }
+bytes bytes_of(const std::string& text) { return {text.begin(), text.end()}; }
 
 // The command line of one client run; empty ports mean the test's peers.
 struct Args {
@@ -83,26 +71,15 @@ struct Args {
 };
 
 // The AS_REP fields of an answer the client accepts.
-as_rep_fields good_rep() {
-  as_rep_fields rep{session_key, id_of("srv"), clock_now(), 300, ticket_area_len, {}};
-  for (std::size_t i = 0; i < rep.ticket.size(); ++i) rep.ticket[i] = static_cast<std::uint8_t>(i * 7 + 3);
-  return rep;
+as_rep_fields good_rep() { return testing_support::good_as_rep(issued_key); }
+
+// An APP_DATA record of text.
+bytes record(std::uint16_t pid, const std::string& text) {
+  return krb_prv(issued_key, {.pid = pid, .data = bytes_of(text)});
 }
 
-// An AS_REP under the client key; length replaces its length field.
-std::vector<std::uint8_t> as_rep(const as_rep_fields& fields, std::optional<std::uint16_t> length = {}) {
-  std::vector<std::uint8_t> out(as_rep_size);
-  encode_as_rep(std::span<std::uint8_t, as_rep_size>(out), schedule_of(client_key), fields);
-  if (length) put_u16_net(out, as_rep_length_at, *length);
-  return out;
-}
-
-// A datagram that carries only its type.
-std::vector<std::uint8_t> bare(std::uint16_t type, std::size_t size) {
-  std::vector<std::uint8_t> out(size);
-  put_u16_net(out, type_at, type);
-  return out;
-}
+// The APP_TERMINATE that closes a delivery of content.
+bytes term_of(const std::string& content) { return testing_support::app_terminate(issued_key, bytes_of(content)); }
 
 std::string number(std::uint64_t value) { return std::to_string(value); }
 
@@ -145,12 +122,6 @@ bool printed_at_some_second(const std::string& output, std::uint32_t first, std:
   return false;
 }
 
-// Waits until the clock has reached second t.
-void wait_for_second(std::uint32_t t) {
-  const auto deadline = std::chrono::steady_clock::now() + 10s;
-  while (clock_now() < t && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(10ms);
-}
-
 // Bytes queued for reading on the UDP socket bound to port, from
 // /proc/net/udp; 0 when no socket is found.
 std::size_t queued_bytes(std::uint16_t port) {
@@ -170,14 +141,13 @@ std::size_t queued_bytes(std::uint16_t port) {
 }
 
 // One client run against the two peers that the test plays.
-class ClientRun {
+class ClientRun : public ClientPeers {
  public:
+  ClientRun() : ClientPeers(issued_key) {}
+
   TempDir dir;
-  UdpPeer as;   // the authentication server
-  UdpPeer app;  // the application server
   std::optional<Process> client;
   std::uint32_t started_at = 0;
-  sockaddr_in client_app_addr{};  // the client's server socket, once known
 
   std::filesystem::path out() const { return dir / "out"; }
 
@@ -197,95 +167,7 @@ class ClientRun {
 
   // Waits for the exit, which must be status 0, and returns the output.
   std::string finish() { return testing_support::output_at_exit(*client); }
-
-  Datagram expect_as_req() {
-    auto request = as.receive();
-    EXPECT_TRUE(request.has_value()) << "no AS_REQ";
-    return request.value_or(Datagram{});
-  }
-
-  void answer_as(const std::vector<std::uint8_t>& answer) { as.send_to(expect_as_req().from, answer); }
-
-  // Receives the AP_REQ and returns its decrypted authenticator.
-  authenticator_fields expect_ap_req() {
-    auto request = app.receive();
-    EXPECT_TRUE(request.has_value()) << "no AP_REQ";
-    if (!request) return {};
-    client_app_addr = request->from;
-    std::array<std::uint8_t, authenticator_size> area{};
-    EXPECT_TRUE(decrypt_authenticator(rx_of(*request), schedule_of(session_key), area));
-    return decode_authenticator(area);
-  }
-
-  void send_app(const std::vector<std::uint8_t>& datagram) const { app.send_to(client_app_addr, datagram); }
-
-  // An AP_REP whose text is nonce + 1.
-  void answer_ap(std::uint32_t nonce) const {
-    std::vector<std::uint8_t> out(ap_rep_size);
-    encode_ap_rep(std::span<std::uint8_t, ap_rep_size>(out), schedule_of(session_key), nonce);
-    send_app(out);
-  }
-
-  // Receives the KRB_PRV that must hold APP_DATA_REQ.
-  void expect_data_request() const {
-    auto request = app.receive();
-    ASSERT_TRUE(request.has_value()) << "no APP_DATA_REQ";
-    EXPECT_EQ(request->bytes.size(), krb_prv_size);
-    const receive_buffer rx = rx_of(*request);
-    EXPECT_EQ(decode_type(rx), KRB_PRV);
-    EXPECT_EQ(get_u16_net(rx, krb_prv_length_at), prv_body_size);
-    std::array<std::uint8_t, prv_body_size> body{};
-    ASSERT_TRUE(decrypt_krb_prv(rx, schedule_of(session_key), body));
-    const prv_fields fields = decode_prv_body(body);
-    EXPECT_EQ(fields.prv_type, APP_DATA_REQ);
-    EXPECT_EQ(fields.data_len, 0);
-    EXPECT_EQ(fields.pid, 0);
-    EXPECT_TRUE(std::all_of(body.begin() + prv_data_at, body.end(), [](std::uint8_t b) { return b == 0; }));
-  }
-
-  // Answers rightly up to the file request; returns the client's nonce.
-  std::uint32_t reach_transfer(const as_rep_fields& rep = good_rep()) {
-    answer_as(as_rep(rep));
-    const std::uint32_t nonce = expect_ap_req().nonce;
-    answer_ap(nonce);
-    expect_data_request();
-    return nonce;
-  }
-
-  sha1_digest digest_of(const std::vector<std::uint8_t>& content) const {
-    testing_support::write_file(dir / "digest-input", content);
-    sha1_digest digest{};
-    EXPECT_TRUE(mysha1((dir / "digest-input").c_str(), digest));
-    return digest;
-  }
 };
-
-// One datagram of the application server during the transfer.
-struct Envelope {
-  std::uint16_t type = KRB_PRV;
-  std::uint16_t prv_type = APP_DATA;
-  std::uint16_t pid = 0;
-  std::vector<std::uint8_t> data{};
-  std::optional<std::uint16_t> data_len{};  // replaces the record's data_len
-  std::optional<std::uint16_t> length{};    // replaces the envelope's length
-};
-
-Envelope record(std::uint16_t pid, const std::string& data) { return {KRB_PRV, APP_DATA, pid, bytes_of(data), {}, {}}; }
-
-std::vector<std::uint8_t> envelope_bytes(const Envelope& e) {
-  if (e.type != KRB_PRV) return bare(e.type, krb_prv_size);
-  std::array<std::uint8_t, prv_body_size> body{};
-  EXPECT_TRUE(encode_prv_body(body, e.prv_type, e.pid, e.data));
-  if (e.data_len) put_u16_net(body, prv_data_len_at, *e.data_len);
-  std::vector<std::uint8_t> out(krb_prv_size);
-  encode_krb_prv(std::span<std::uint8_t, krb_prv_size>(out), schedule_of(session_key), body);
-  if (e.length) put_u16_net(out, krb_prv_length_at, *e.length);
-  return out;
-}
-
-Envelope terminate(const sha1_digest& digest) {
-  return {KRB_PRV, APP_TERMINATE, 0, {digest.begin(), digest.end()}, {}, {}};
-}
 
 // SHA-1 of "abc" and of no bytes, as "%x" prints them byte by byte.
 constexpr char abc_digest_text[] = "a9993e36476816aba3e25717850c26c9cd0d89d";
@@ -341,7 +223,7 @@ TEST(ClientTicket, SendsAsReqToThePortModulo65536WithFullIdentifier) {
   run.start({.auth_port = number(run.as.port() + 65536u), .client_id = id_40_bytes});
   const Datagram request = run.expect_as_req();
   EXPECT_EQ(request.bytes.size(), as_req_size);
-  const receive_buffer rx = rx_of(request);
+  const receive_buffer rx = rx_of(request.bytes);
   EXPECT_EQ(decode_type(rx), AS_REQ);
   const as_req_fields fields = decode_as_req(rx);
   id_field full{};
@@ -349,24 +231,24 @@ TEST(ClientTicket, SendsAsReqToThePortModulo65536WithFullIdentifier) {
   EXPECT_EQ(fields.client_id, full);
   EXPECT_EQ(fields.server_id, id_of("srv"));
   for (std::size_t at = as_req_server_id_at + id_len; at < as_req_size; ++at) EXPECT_EQ(rx[at], 0) << at;
-  run.as.send_to(request.from, bare(AS_ERR, as_err_size));
+  run.as.send_to(request.from, type_only(AS_ERR));
   EXPECT_EQ(run.finish(), "AS_ERR received - from Authentication Server\nABORT\n");
 }
 
 TEST(ClientTicket, ChecksTheAnswerOfTheAuthenticationServer) {
   struct Row {
     const char* name;
-    std::function<std::vector<std::uint8_t>()> answer;
+    std::function<bytes()> answer;
     std::string expected;
     std::string last = "-DDEBUG";
   };
   const std::string key_ok = std::string("AS_REP received\n") + session_key_line;
   const std::vector<Row> rows = {
-      {"AS_ERR", [] { return bare(AS_ERR, as_err_size); }, "AS_ERR received - from Authentication Server\nABORT\n"},
-      {"AS_ERR quietly", [] { return bare(AS_ERR, as_err_size); }, "ABORT\n", "-ddebug"},
-      {"type 5", [] { return bare(AP_REP, ap_rep_size); },
+      {"AS_ERR", [] { return type_only(AS_ERR); }, "AS_ERR received - from Authentication Server\nABORT\n"},
+      {"AS_ERR quietly", [] { return type_only(AS_ERR); }, "ABORT\n", "-ddebug"},
+      {"type 5", [] { return type_only(AP_REP, ap_rep_size); },
        "Expecting AS_REP or AS_ERR\nI'm receiving packet type = 5\nABORT\n"},
-      {"empty datagram", [] { return std::vector<std::uint8_t>{}; },
+      {"empty datagram", [] { return bytes{}; },
        "Expecting AS_REP or AS_ERR\nI'm receiving packet type = 0\nABORT\n"},
       {"length 0", [] { return as_rep(good_rep(), 0); },
        "AS_REP received\nWrong session key received\nSession key received:\t00000000\nABORT\n"},
@@ -430,14 +312,14 @@ TEST(ClientAuthentication, SendsTicketAsIssuedAndAuthenticatorUnderSessionKey) {
   auto request = run.app.receive();
   ASSERT_TRUE(request.has_value());
   EXPECT_EQ(request->bytes.size(), ap_req_size);
-  const receive_buffer rx = rx_of(*request);
+  const receive_buffer rx = rx_of(request->bytes);
   EXPECT_EQ(decode_type(rx), AP_REQ);
   EXPECT_EQ(get_u16_net(rx, ap_req_ticket_len_at), 96);
   EXPECT_EQ(get_u16_net(rx, ap_req_auth_len_at), authenticator_size);
   for (std::size_t i = 0; i < ticket_area_len; ++i)
     EXPECT_EQ(rx[ap_req_ticket_at + i], i < 96 ? rep.ticket[i] : 0) << i;
   std::array<std::uint8_t, authenticator_size> area{};
-  ASSERT_TRUE(decrypt_authenticator(rx, schedule_of(session_key), area));
+  ASSERT_TRUE(decrypt_authenticator(rx, schedule_of(issued_key), area));
   const authenticator_fields auth = decode_authenticator(area);
   EXPECT_EQ(auth.client_id, id_of("alice"));
   char** local = my_addr();
@@ -447,20 +329,19 @@ TEST(ClientAuthentication, SendsTicketAsIssuedAndAuthenticatorUnderSessionKey) {
   EXPECT_LE(auth.nonce, clock_now());
 
   // An AP_ERR in place of the AP_REP.
-  run.app.send_to(request->from, bare(AP_ERR, ap_err_size));
+  run.app.send_to(request->from, type_only(AP_ERR, ap_err_size));
   EXPECT_EQ(run.finish(), ticket_trace(auth.nonce) + "AP_REQ sent\nExpecting AP_REP\nI'm receiving packet type = 6\nABORT\n");
 }
 
 TEST(ClientAuthentication, WrongNonceAnswerIsReportedWithApErr) {
   ClientRun run;
   run.start();
-  run.answer_as(as_rep(good_rep()));
-  const std::uint32_t nonce = run.expect_ap_req().nonce;
+  const std::uint32_t nonce = run.reach_ap_req();
   run.answer_ap(nonce + 1);  // answers nonce + 2
   const auto report = run.app.receive();
   ASSERT_TRUE(report.has_value());
   EXPECT_EQ(report->bytes.size(), ap_err_size);
-  EXPECT_EQ(decode_type(rx_of(*report)), AP_ERR);
+  EXPECT_EQ(decode_type(rx_of(report->bytes)), AP_ERR);
   EXPECT_EQ(get_array<id_len>(report->bytes, ap_err_client_id_at), id_of("alice"));
   EXPECT_EQ(run.finish(), ticket_trace(nonce) +
                               "AP_REQ sent\nAP_REP received\nSession key still valid\nNonce answer is wrong\n"
@@ -484,12 +365,8 @@ TEST(ClientAuthentication, RefusesLengthsBeyondTheirAreas) {
   {
     ClientRun run;
     run.start();
-    run.answer_as(as_rep(good_rep()));
-    const std::uint32_t nonce = run.expect_ap_req().nonce;
-    std::vector<std::uint8_t> answer(ap_rep_size);
-    encode_ap_rep(std::span<std::uint8_t, ap_rep_size>(answer), schedule_of(session_key), nonce);
-    put_u16_net(answer, ap_rep_length_at, nonce_reply_area + 1);
-    run.send_app(answer);
+    const std::uint32_t nonce = run.reach_ap_req();
+    run.send_app(testing_support::ap_rep(issued_key, nonce, nonce_reply_area + 1));
     EXPECT_EQ(run.finish(), ticket_trace(nonce) +
                                 "AP_REQ sent\nAP_REP received\nSession key still valid\n"
                                 "AP_REP length 33 too long for the nonce reply area\nABORT\n");
@@ -505,27 +382,20 @@ TEST(ClientAuthentication, SessionKeyRunningOutIsCheckedBeforeDecrypting) {
     as_rep_fields rep = good_rep();
     rep.lifetime = 3;
     const std::uint32_t validity = rep.timestamp + 3;
-    run.answer_as(as_rep(rep));
-    const std::uint32_t nonce = run.expect_ap_req().nonce;
+    const std::uint32_t nonce = run.reach_ap_req(rep);
     std::string before;
     if (when == When::during_transfer) {
       run.answer_ap(nonce);
       run.expect_data_request();
-      run.send_app(envelope_bytes(record(1, "ab")));
+      run.send_app(record(1, "ab"));
       before = request_trace(nonce) + data_trace(1) + "KRB_PRV received\n";
     } else {
       before = ticket_trace(nonce) + "AP_REQ sent\nAP_REP received\n";
     }
-    wait_for_second(validity);
+    testing_support::wait_for_second(validity);
     // A length that could not be decrypted: the expiry must come first.
-    std::vector<std::uint8_t> late(krb_prv_size);
-    if (when == When::during_transfer) {
-      late = envelope_bytes({.pid = 2, .length = 5000});
-    } else {
-      encode_ap_rep(std::span<std::uint8_t, ap_rep_size>(late.data(), ap_rep_size), schedule_of(session_key), nonce);
-      put_u16_net(late, ap_rep_length_at, 5000);
-    }
-    run.send_app(late);
+    run.send_app(when == When::during_transfer ? krb_prv(issued_key, {.pid = 2, .length = 5000})
+                                               : testing_support::ap_rep(issued_key, nonce, 5000));
     const std::string output = run.finish();
     EXPECT_TRUE(printed_at_some_second(output, validity, clock_now(), [&](std::uint32_t t) {
       return before + "Session key has expired\ncurrtime = " + number(t) + ", validity = " + number(validity) +
@@ -538,16 +408,13 @@ TEST(ClientAuthentication, SessionKeyRunningOutIsCheckedBeforeDecrypting) {
 TEST(ClientReception, StoresRecordsInPidOrderAndChecksTheDigest) {
   struct Row {
     const char* name;
-    std::vector<Envelope> sent;  // a terminate record's data is the content to digest
-    std::string expected;        // after the file request
+    std::vector<bytes> sent;
+    std::string expected;  // after the file request
     std::string file;
     bool debug = true;
   };
   const std::string term = terminate_trace;
   const std::string ok = ok_trace;
-  const auto term_of = [](const std::string& content) {
-    return Envelope{KRB_PRV, APP_TERMINATE, 0, bytes_of(content), {}, {}};
-  };
   const std::string zeros_970(970, '\0');
   const std::vector<Row> rows = {
       {"records with an empty one",
@@ -562,7 +429,7 @@ TEST(ClientReception, StoresRecordsInPidOrderAndChecksTheDigest) {
        ""},
       {"quiet", {record(1, "xyz"), term_of("xyz")}, "OK\n", "xyz", false},
       {"data_len filling the data area",
-       {{.pid = 1, .data = bytes_of("ab"), .data_len = prv_data_area}, term_of("ab" + zeros_970)},
+       {krb_prv(issued_key, {.pid = 1, .data = bytes_of("ab"), .data_len = prv_data_area}), term_of("ab" + zeros_970)},
        data_trace(1) + term + ok,
        "ab" + zeros_970},
       {"first pid 2",
@@ -574,22 +441,22 @@ TEST(ClientReception, StoresRecordsInPidOrderAndChecksTheDigest) {
        data_trace(1) + data_trace(1) +
            "transmission error, pid sequence incorrect\nExpecting pid = 2 but receiving pid = 1ABORT\n",
        "ab"},
-      {"AP_ERR", {record(1, "ab"), {.type = AP_ERR}}, data_trace(1) + "AP_ERR received - aborting\nABORT\n", "ab"},
+      {"AP_ERR", {record(1, "ab"), type_only(AP_ERR, krb_prv_size)}, data_trace(1) + "AP_ERR received - aborting\nABORT\n", "ab"},
       {"other datagram type",
-       {{.type = AP_REP}},
+       {type_only(AP_REP, krb_prv_size)},
        "Expecting KRB_PRV or AP_ERR\nI'm receiving packet type = 5\nABORT\n",
        ""},
       {"other record type",
-       {{.prv_type = APP_DATA_REQ}},
+       {krb_prv(issued_key, {.prv_type = APP_DATA_REQ})},
        "KRB_PRV received\nSession key still valid\nExpecting APP_DATA or APP_TERMINATE\n"
        "I'm receiving packet type = 14\nABORT\n",
        ""},
       {"length beyond the record area",
-       {{.pid = 1, .length = prv_body_size + 1}},
+       {krb_prv(issued_key, {.pid = 1, .length = prv_body_size + 1})},
        "KRB_PRV received\nSession key still valid\nKRB_PRV length 979 too long for the record area\nABORT\n",
        ""},
       {"data_len beyond the data area",
-       {record(1, "ab"), {.pid = 2, .data = bytes_of("cd"), .data_len = prv_data_area + 1}},
+       {record(1, "ab"), krb_prv(issued_key, {.pid = 2, .data = bytes_of("cd"), .data_len = prv_data_area + 1})},
        data_trace(1) + data_trace(2) + "data_len 973 too long for the data area\nABORT\n",
        "ab"},
       {"digest mismatch",
@@ -604,13 +471,7 @@ TEST(ClientReception, StoresRecordsInPidOrderAndChecksTheDigest) {
     testing_support::write_file(run.out(), bytes_of("stale content"));
     run.start({.last = row.debug ? "-DDEBUG" : "-DDEBUGX"});
     const std::uint32_t nonce = run.reach_transfer();
-    for (Envelope e : row.sent) {
-      if (e.prv_type == APP_TERMINATE) {
-        const sha1_digest digest = run.digest_of(e.data);
-        e.data.assign(digest.begin(), digest.end());
-      }
-      run.send_app(envelope_bytes(e));
-    }
+    for (const bytes& datagram : row.sent) run.send_app(datagram);
     EXPECT_EQ(run.finish(), (row.debug ? request_trace(nonce) : "") + row.expected) << row.name;
     EXPECT_EQ(testing_support::read_file(run.out()), bytes_of(row.file)) << row.name;
   }
@@ -632,7 +493,7 @@ TEST(ClientReception, ExpectsPidZeroAfter65535) {
   std::vector<std::uint8_t> content(count);
   std::array<std::uint8_t, prv_body_size> body{};
   std::vector<std::uint8_t> out(krb_prv_size);
-  const key_schedule session = schedule_of(session_key);
+  const key_schedule session = schedule_of(issued_key);
   const auto deadline = std::chrono::steady_clock::now() + 120s;
   for (std::size_t i = 1; i <= count; ++i) {
     // Keep the client's queue short, whatever receive buffer it got.
@@ -644,8 +505,7 @@ TEST(ClientReception, ExpectsPidZeroAfter65535) {
     encode_krb_prv(std::span<std::uint8_t, krb_prv_size>(out), session, body);
     run.send_app(out);
   }
-  const sha1_digest digest = run.digest_of(content);
-  run.send_app(envelope_bytes(terminate(digest)));
+  run.send_app(testing_support::app_terminate(issued_key, content));
   EXPECT_EQ(run.finish(), "OK\n");
   EXPECT_EQ(testing_support::read_file(run.out()), content);
 }
@@ -662,7 +522,7 @@ TEST(ClientWaits, SilentPeerEndsTheRunAfterTheBoundedWait) {
     ClientRun run;
     run.start({}, CLIENT_QUICK_PATH);
     const std::uint32_t nonce = run.reach_transfer();
-    run.send_app(envelope_bytes(record(1, "ab")));
+    run.send_app(record(1, "ab"));
     EXPECT_EQ(run.client->wait(10s), std::optional<int>(0));
     EXPECT_EQ(run.client->output(), request_trace(nonce) + data_trace(1) + "error receiving packet\nABORT\n");
     EXPECT_EQ(testing_support::read_file(run.out()), bytes_of("ab"));

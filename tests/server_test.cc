@@ -13,14 +13,12 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "common/bytes.h"
-#include "common/hex.h"
-#include "common/sha1.h"
 #include "tests/support/process.h"
 #include "tests/support/programs.h"
+#include "tests/support/ticket_peer.h"
 #include "tests/support/udp_peer.h"
 #include "ticket/codec.h"
 #include "ticket/des.h"
@@ -31,72 +29,25 @@ namespace {
 
 using namespace std::chrono_literals;
 using namespace ticket;
+using testing_support::ap_req;
+using testing_support::ApRequest;
+using testing_support::bytes;
+using testing_support::collect_delivery;
 using testing_support::Datagram;
+using testing_support::default_nonce;
+using testing_support::expect_delivery_of;
+using testing_support::file_request;
+using testing_support::krb_prv;
 using testing_support::Process;
+using testing_support::rx_of;
+using testing_support::server_key_text;
 using testing_support::ServerProcess;
+using testing_support::session_key;
 using testing_support::TempDir;
+using testing_support::type_only;
 using testing_support::UdpPeer;
 
-constexpr char server_key_text[] = "133457799BBCDFF1";
-constexpr des_key server_key = {0x13, 0x34, 0x57, 0x79, 0x9B, 0xBC, 0xDF, 0xF1};
-constexpr des_key good_session_key = {0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF};
 constexpr des_key weak_session_key = {0x01, 0x01, 0x01, 0x01, 0x01, 0x01, 0x01, 0x01};
-constexpr std::uint32_t default_nonce = 1700000000;
-
-key_schedule schedule_of(const des_key& key) {
-  key_schedule schedule{};
-  make_key_schedule(key, schedule);
-  return schedule;
-}
-
-// What one AP_REQ says; the defaults make a request the server admits.
-struct Request {
-  const char* ticket_id = "alice";
-  const char* auth_id = "alice";
-  ipv4_addr ticket_addr = {127, 0, 0, 1};
-  ipv4_addr auth_addr = {127, 0, 0, 1};
-  std::uint32_t timestamp = clock_now();
-  std::uint16_t lifetime = 3600;
-  std::uint32_t nonce = default_nonce;
-  des_key session_key = good_session_key;
-};
-
-std::array<std::uint8_t, ap_req_size> make_ap_req(const Request& request) {
-  id_field ticket_id{};
-  id_field auth_id{};
-  EXPECT_TRUE(make_id(request.ticket_id, ticket_id));
-  EXPECT_TRUE(make_id(request.auth_id, auth_id));
-  std::array<std::uint8_t, ticket_area_len> ticket{};
-  make_ticket(ticket, schedule_of(server_key),
-              {request.session_key, ticket_id, request.ticket_addr, request.timestamp, request.lifetime});
-  std::array<std::uint8_t, authenticator_size> authenticator{};
-  encode_authenticator(authenticator, {auth_id, request.auth_addr, request.nonce});
-  std::array<std::uint8_t, ap_req_size> out{};
-  EXPECT_TRUE(encode_ap_req(out, ticket_area_len, ticket, schedule_of(request.session_key), authenticator));
-  return out;
-}
-
-// A KRB_PRV holding an empty record of prv_type under the session key.
-std::array<std::uint8_t, krb_prv_size> make_krb_prv(std::uint16_t prv_type) {
-  std::array<std::uint8_t, prv_body_size> body{};
-  encode_prv_body(body, prv_type, 0, {});
-  std::array<std::uint8_t, krb_prv_size> out{};
-  encode_krb_prv(out, schedule_of(good_session_key), body);
-  return out;
-}
-
-// A datagram that holds nothing but its type.
-std::vector<std::uint8_t> type_only(std::uint16_t type) {
-  std::vector<std::uint8_t> datagram(type_at + sizeof type);
-  put_u16_net(datagram, type_at, type);
-  return datagram;
-}
-
-receive_buffer as_received(const Datagram& datagram) {
-  receive_buffer rx{};
-  std::copy_n(datagram.bytes.begin(), std::min(datagram.bytes.size(), rx.size()), rx.begin());
-  return rx;
-}
 
 bool all_zero(std::span<const std::uint8_t> bytes) {
   return std::all_of(bytes.begin(), bytes.end(), [](std::uint8_t b) { return b == 0; });
@@ -111,7 +62,7 @@ struct Options {
 // One run of the server on a fresh port, serving the file input().
 class ServerRun {
  public:
-  explicit ServerRun(const std::vector<std::uint8_t>& file = {}, const Options& options = {}) {
+  explicit ServerRun(const bytes& file = {}, const Options& options = {}) {
     testing_support::write_file(input(), file);
     std::vector<std::string> args = {options.key, input().string()};
     if (options.last_arg != nullptr) args.emplace_back(options.last_arg);
@@ -130,16 +81,14 @@ class ServerRun {
 };
 
 // Sends the AP_REQ from peer and returns the server's answer.
-std::optional<Datagram> send_ap_req(const ServerRun& run, const Request& request, const UdpPeer& peer) {
-  peer.send_to(run.port(), make_ap_req(request));
+std::optional<Datagram> send_ap_req(const ServerRun& run, const ApRequest& request, const UdpPeer& peer) {
+  peer.send_to(run.port(), ap_req(request));
   return peer.receive(10s);
 }
 
 // Plays the client up to an accepted AP_REP.
-void authenticate(const ServerRun& run, const Request& request = {}) {
-  const auto answer = send_ap_req(run, request, run.client);
-  ASSERT_TRUE(answer);
-  EXPECT_EQ(get_u16_net(answer->bytes, type_at), AP_REP);
+void authenticate(const ServerRun& run, const ApRequest& request = {}) {
+  testing_support::expect_ap_rep(run.client, run.port(), ap_req(request), request.nonce, request.session_key);
 }
 
 void expect_server_ap_err(const UdpPeer& peer) {
@@ -148,60 +97,6 @@ void expect_server_ap_err(const UdpPeer& peer) {
   ASSERT_EQ(answer->bytes.size(), ap_err_size);
   EXPECT_EQ(get_u16_net(answer->bytes, type_at), AP_ERR);
   EXPECT_TRUE(all_zero(std::span(answer->bytes).subspan(ap_err_client_id_at)));
-}
-
-// What a client sees of one delivery, read until APP_TERMINATE.
-struct Delivery {
-  std::vector<std::size_t> datagram_sizes;  // every datagram, APP_TERMINATE included
-  std::vector<std::uint16_t> pids;          // of the APP_DATA records
-  std::vector<std::uint8_t> file;           // their data, joined
-  std::optional<prv_fields> terminate;
-  sha1_digest digest{};
-};
-
-Delivery collect_delivery(const UdpPeer& peer) {
-  Delivery delivery;
-  const key_schedule session = schedule_of(good_session_key);
-  std::array<std::uint8_t, prv_body_size> body{};
-  while (const auto datagram = peer.receive(10s)) {
-    delivery.datagram_sizes.push_back(datagram->bytes.size());
-    const receive_buffer rx = as_received(*datagram);
-    EXPECT_EQ(decode_type(rx), KRB_PRV);
-    EXPECT_EQ(get_u16_net(rx, krb_prv_length_at), prv_body_size);
-    if (!decrypt_krb_prv(rx, session, body)) break;
-    const prv_fields fields = decode_prv_body(body);
-    const auto data = std::span(body).subspan(prv_data_at);
-    if (fields.prv_type == APP_TERMINATE) {
-      delivery.terminate = fields;
-      delivery.digest = terminate_digest(body);
-      EXPECT_TRUE(all_zero(data.subspan(digest_len))) << "after the digest";
-      break;
-    }
-    EXPECT_EQ(fields.prv_type, APP_DATA);
-    const auto bytes = app_data_bytes(body, fields);
-    if (!bytes) break;
-    delivery.pids.push_back(fields.pid);
-    delivery.file.insert(delivery.file.end(), bytes->begin(), bytes->end());
-    EXPECT_TRUE(all_zero(data.subspan(fields.data_len))) << "after the data of pid " << fields.pid;
-  }
-  return delivery;
-}
-
-// Checks a delivery of file against everything the client relies on.
-void expect_delivery_of(const Delivery& delivery, const std::filesystem::path& path,
-                        const std::vector<std::uint8_t>& file) {
-  const std::size_t records = file.size() / prv_data_area + 1;
-  std::vector<std::uint16_t> pids(records);
-  for (std::size_t i = 0; i < records; ++i) pids[i] = static_cast<std::uint16_t>(i + 1);
-  EXPECT_EQ(delivery.pids, pids);
-  EXPECT_EQ(delivery.file, file);
-  EXPECT_EQ(delivery.datagram_sizes, std::vector<std::size_t>(records + 1, krb_prv_size));
-  ASSERT_TRUE(delivery.terminate);
-  EXPECT_EQ(delivery.terminate->pid, 0);
-  EXPECT_EQ(delivery.terminate->data_len, digest_len);
-  sha1_digest expected{};
-  ASSERT_TRUE(mysha1(path.c_str(), expected));
-  EXPECT_EQ(delivery.digest, expected);
 }
 
 std::string authenticated_trace(std::int32_t nonce = static_cast<std::int32_t>(default_nonce)) {
@@ -254,17 +149,17 @@ TEST(ServerExchange, AnswersNonceAndDeliversWholeFile) {
     const auto answer = send_ap_req(run, {.nonce = row.nonce}, run.client);
     ASSERT_TRUE(answer);
     ASSERT_EQ(answer->bytes.size(), ap_rep_size);
-    const receive_buffer rx = as_received(*answer);
+    const receive_buffer rx = rx_of(answer->bytes);
     EXPECT_EQ(decode_type(rx), AP_REP);
     EXPECT_EQ(get_u16_net(rx, ap_rep_length_at), row.reply_len);
     EXPECT_TRUE(all_zero(std::span(rx).subspan(ap_rep_cipher_at + blocks(row.reply_len))));
     std::array<std::uint8_t, nonce_reply_area> reply{};
-    ASSERT_TRUE(decrypt_ap_rep(rx, schedule_of(good_session_key), reply));
+    ASSERT_TRUE(decrypt_ap_rep(rx, testing_support::schedule_of(session_key), reply));
     std::array<std::uint8_t, nonce_reply_area> expected_reply{};
     std::copy(row.reply_text.begin(), row.reply_text.end(), expected_reply.begin());
     EXPECT_EQ(reply, expected_reply);
 
-    run.send(make_krb_prv(APP_DATA_REQ));
+    run.send(file_request());
     expect_delivery_of(collect_delivery(run.client), run.input(), file);
     const std::string trace =
         authenticated_trace(static_cast<std::int32_t>(row.nonce)) + requested_trace + delivery_trace(row.file_size);
@@ -280,16 +175,14 @@ TEST(ServerExchange, ServesNextClientAfreshAfterOk) {
   ServerRun run(first);
   ASSERT_TRUE(run.bound());
   authenticate(run);
-  run.send(make_krb_prv(APP_DATA_REQ));
+  run.send(file_request());
   expect_delivery_of(collect_delivery(run.client), run.input(), first);
   ASSERT_TRUE(run.process->wait_for_output(exchange_trace(first.size())));
 
   testing_support::write_file(run.input(), second);
   UdpPeer next;
-  const auto answer = send_ap_req(run, {}, next);
-  ASSERT_TRUE(answer);
-  EXPECT_EQ(get_u16_net(answer->bytes, type_at), AP_REP);
-  next.send_to(run.port(), make_krb_prv(APP_DATA_REQ));
+  testing_support::expect_ap_rep(next, run.port(), ap_req());
+  next.send_to(run.port(), file_request());
   expect_delivery_of(collect_delivery(next), run.input(), second);
   const std::string trace = exchange_trace(first.size()) + exchange_trace(second.size());
   ASSERT_TRUE(run.process->wait_for_output(trace));
@@ -301,7 +194,7 @@ TEST(ServerExchange, QuietRunPrintsOnlyOk) {
   ServerRun run(file, {.last_arg = "-ddebug"});
   ASSERT_TRUE(run.bound());
   authenticate(run);
-  run.send(make_krb_prv(APP_DATA_REQ));
+  run.send(file_request());
   expect_delivery_of(collect_delivery(run.client), run.input(), file);
   ASSERT_TRUE(run.process->wait_for_output("OK\n"));
   EXPECT_EQ(run.process->output(), "OK\n");
@@ -313,7 +206,7 @@ TEST(ServerExchange, SendsFileToSenderOfKrbPrv) {
   ASSERT_TRUE(run.bound());
   authenticate(run);
   UdpPeer other;
-  other.send_to(run.port(), make_krb_prv(APP_DATA_REQ));
+  other.send_to(run.port(), file_request());
   expect_delivery_of(collect_delivery(other), run.input(), file);
   EXPECT_TRUE(run.client.silent_for(50ms));
 }
@@ -330,14 +223,14 @@ TEST(ServerWaits, WaitsForNextClientWithoutBound) {
   ServerRun run({}, {.program = SERVER_QUICK_PATH});
   ASSERT_TRUE(run.bound());
   authenticate(run);
-  run.send(make_krb_prv(APP_DATA_REQ));
+  run.send(file_request());
   expect_delivery_of(collect_delivery(run.client), run.input(), {});
   ASSERT_TRUE(run.process->wait_for_output("OK\n"));
   // Longer than the quick build's bound on the wait for KRB_PRV.
   EXPECT_FALSE(run.process->wait(3s));
   ASSERT_TRUE(run.process->running());
   authenticate(run);
-  run.send(make_krb_prv(APP_DATA_REQ));
+  run.send(file_request());
   expect_delivery_of(collect_delivery(run.client), run.input(), {});
 }
 
@@ -380,12 +273,12 @@ TEST(ServerFailures, EndsOnEveryRefusal) {
     std::function<void(ServerRun&)> drive;
     std::string expected;  // the whole standard output
   };
-  const auto send_request = [](Request request) {
-    return [=](ServerRun& run) { run.send(make_ap_req(request)); };
+  const auto send_request = [](ApRequest request) {
+    return [=](ServerRun& run) { run.send(ap_req(request)); };
   };
   const auto send_length = [](std::size_t length_at, std::uint16_t length) {
     return [=](ServerRun& run) {
-      auto datagram = make_ap_req({});
+      auto datagram = ap_req();
       put_u16_net(datagram, length_at, length);
       run.send(datagram);
     };
@@ -398,7 +291,7 @@ TEST(ServerFailures, EndsOnEveryRefusal) {
   };
   const auto send_krb_prv = [](std::uint16_t prv_type, std::uint16_t length = prv_body_size) {
     return [=](ServerRun& run) {
-      auto datagram = make_krb_prv(prv_type);
+      auto datagram = krb_prv(session_key, {.prv_type = prv_type});
       put_u16_net(datagram, krb_prv_length_at, length);
       run.send(datagram);
     };
@@ -407,7 +300,7 @@ TEST(ServerFailures, EndsOnEveryRefusal) {
     return [=](ServerRun& run) {
       std::filesystem::remove(run.input());
       if (as_directory) std::filesystem::create_directory(run.input());
-      run.send(make_krb_prv(APP_DATA_REQ));
+      run.send(file_request());
     };
   };
   const std::string a40(40, 'a');
@@ -460,7 +353,7 @@ TEST(ServerFailures, EndsOnEveryRefusal) {
        after_ap_rep([](ServerRun& run) { run.send(type_only(AP_ERR)); }),
        authenticated + "AP_ERR received - aborting\nABORT\n"},
       {"AP_REQ instead of KRB_PRV", "-DDEBUG",
-       after_ap_rep([](ServerRun& run) { run.send(make_ap_req({})); }),
+       after_ap_rep([](ServerRun& run) { run.send(ap_req()); }),
        authenticated + "Expecting KRB_PRV or AP_ERR\nI'm receiving packet type = 4\nABORT\n"},
       {"APP_DATA instead of APP_DATA_REQ", "-DDEBUG", after_ap_rep(send_krb_prv(APP_DATA)),
        authenticated + "KRB_PRV received\nSession key still valid\nExpecting APP_DATA_REQ\n"
@@ -504,7 +397,7 @@ TEST(ServerFailures, EndsWithoutAbortOnExpiredTicket) {
     ServerRun run({}, {.last_arg = row.last_arg});
     ASSERT_TRUE(run.bound());
     const std::uint32_t before = clock_now();
-    run.send(make_ap_req({.timestamp = row.timestamp, .lifetime = row.lifetime}));
+    run.send(ap_req({.timestamp = row.timestamp, .lifetime = row.lifetime}));
     const std::string output = run.finish();
     const std::uint32_t valid_until = validity(row.timestamp, row.lifetime);
     EXPECT_TRUE(printed_at_some_second(output, before, clock_now(), [&](std::uint32_t t) {
@@ -522,11 +415,9 @@ TEST(ServerFailures, EndsWithoutAbortWhenKeyExpiresBeforeKrbPrv) {
   const std::uint32_t issued = clock_now();
   const std::uint32_t valid_until = issued + 2;
   authenticate(run, {.timestamp = issued, .lifetime = 2});
-  const auto deadline = std::chrono::steady_clock::now() + 5s;
-  while (clock_now() < valid_until && std::chrono::steady_clock::now() < deadline)
-    std::this_thread::sleep_for(10ms);
+  testing_support::wait_for_second(valid_until);
   const std::uint32_t before = clock_now();
-  run.send(make_krb_prv(APP_DATA_REQ));
+  run.send(file_request());
   const std::string output = run.finish();
   EXPECT_TRUE(printed_at_some_second(output, before, clock_now(), [&](std::uint32_t t) {
     return authenticated_trace() + "KRB_PRV received\nSession key has expired\ncurrtime = " + std::to_string(t) +

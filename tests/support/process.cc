@@ -137,21 +137,29 @@ bool wait_udp_bound(std::uint16_t port, std::chrono::milliseconds deadline) {
   return true;
 }
 
-void write_file(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes) {
+void write_file(const std::filesystem::path& path, const bytes& content) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.write(reinterpret_cast<const char*>(content.data()), static_cast<std::streamsize>(content.size()));
 }
 
-std::vector<std::uint8_t> read_file(const std::filesystem::path& path) {
+bytes read_file(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-std::vector<std::uint8_t> random_bytes(std::size_t count, std::uint32_t seed) {
+bytes random_bytes(std::size_t count, std::uint32_t seed) {
   std::mt19937 generator(seed);
-  std::vector<std::uint8_t> bytes(count);
-  for (auto& byte : bytes) byte = static_cast<std::uint8_t>(generator());
-  return bytes;
+  bytes content(count);
+  for (auto& byte : content) byte = static_cast<std::uint8_t>(generator());
+  return content;
+}
+
+sha1_digest digest_of(const bytes& content) {
+  const TempDir dir;
+  write_file(dir / "content", content);
+  sha1_digest digest{};
+  if (!mysha1((dir / "content").c_str(), digest)) throw std::runtime_error("cannot digest " + (dir / "content").string());
+  return digest;
 }
 
 }  // namespace testing_support

@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "common/sha1.h"
+
 namespace testing_support {
 
 using namespace std::chrono_literals;
@@ -68,9 +70,14 @@ std::uint16_t free_udp_port();
 // Waits until some socket is bound to the UDP port (from /proc/net/udp).
 bool wait_udp_bound(std::uint16_t port, std::chrono::milliseconds deadline = 10s);
 
-void write_file(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes);
-std::vector<std::uint8_t> read_file(const std::filesystem::path& path);
-std::vector<std::uint8_t> random_bytes(std::size_t count, std::uint32_t seed = 1);
+using bytes = std::vector<std::uint8_t>;
+
+void write_file(const std::filesystem::path& path, const bytes& content);
+bytes read_file(const std::filesystem::path& path);
+bytes random_bytes(std::size_t count, std::uint32_t seed = 1);
+// The SHA-1 digest of content, computed as the programs compute it: from a
+// file.
+sha1_digest digest_of(const bytes& content);
 
 }  // namespace testing_support
 
