@@ -1,8 +1,8 @@
-// bench_des_receiver <receive buffer bytes>: the least a ticket client must do
-// per record: receive a KRB_PRV into the 1010-byte receive buffer and decrypt
-// its 978 bytes from the fixed IV into the prv_body area. It reads the record
-// number that bench_des_sender put at the start of the data, then prints the
-// tally.
+// bench_des_receiver <receive buffer bytes> block|spin: the least a ticket
+// client must do per record: receive a KRB_PRV into the 1010-byte receive
+// buffer and decrypt its 978 bytes from the fixed IV into the prv_body area.
+// It reads the record number that bench_des_sender put at the start of the
+// data, then prints the tally.
 
 #include <array>
 #include <cstdint>
@@ -14,8 +14,9 @@
 #include "ticket/wire.h"
 
 int main(int argc, char* argv[]) {
-  if (argc != 2) bench::die("usage: bench_des_receiver <receive buffer bytes>");
+  if (argc != 3) bench::die("usage: bench_des_receiver <receive buffer bytes> block|spin");
   const auto buffer_bytes = static_cast<int>(bench::number_arg(argv, 1));
+  const bench::waiting how = bench::waiting_arg(argv[2]);
 
   const key_schedule key = bench::session_schedule();
   ticket::receive_buffer rx{};
@@ -25,7 +26,7 @@ int main(int argc, char* argv[]) {
 
   bench::tally t;
   for (;;) {
-    const std::size_t got = bench::receive_one(fd, rx);
+    const std::size_t got = bench::receive_one(fd, rx, how);
     if (got == 0) {
       t.timed_out = true;
       break;

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include <arpa/inet.h>
 #include <sys/socket.h>
@@ -87,13 +88,25 @@ void tally::note(std::uint32_t seq, double now) {
   next = static_cast<std::uint64_t>(seq) + 1;
 }
 
-std::size_t receive_one(int fd, std::span<std::uint8_t> buffer) {
+waiting waiting_arg(const char* text) {
+  if (std::strcmp(text, "block") == 0) return waiting::block;
+  if (std::strcmp(text, "spin") == 0) return waiting::spin;
+  die("waiting is block or spin");
+}
+
+std::size_t receive_one(int fd, std::span<std::uint8_t> buffer, waiting how) {
+  const int flags = how == waiting::spin ? MSG_DONTWAIT : 0;
+  double quiet_since = 0;
   for (;;) {
-    const ssize_t got = recv(fd, buffer.data(), buffer.size(), 0);
+    const ssize_t got = recv(fd, buffer.data(), buffer.size(), flags);
     if (got >= 0) return static_cast<std::size_t>(got);
     if (errno == EINTR) continue;
-    if (errno == EAGAIN || errno == EWOULDBLOCK) return 0;
-    die("recv");
+    if (errno != EAGAIN && errno != EWOULDBLOCK) die("recv");
+    // A blocking receive has waited quiet_seconds already.
+    if (how == waiting::block) return 0;
+    const double now = seconds_now();
+    if (quiet_since == 0) quiet_since = now;
+    if (now - quiet_since >= quiet_seconds) return 0;
   }
 }
 

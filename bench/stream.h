@@ -62,8 +62,17 @@ struct tally {
   void note(std::uint32_t seq, double now);
 };
 
+// How a receiver waits for the next datagram. A blocking receiver sleeps
+// whenever it has caught up, and then each datagram costs the sender a
+// wake-up; a spinning one polls without sleeping, so the sender runs at its
+// own full speed.
+enum class waiting { block, spin };
+
+// "block" or "spin" from a command line, or die.
+waiting waiting_arg(const char* text);
+
 // Receives one datagram; its size, 0 after quiet_seconds of silence.
-std::size_t receive_one(int fd, std::span<std::uint8_t> buffer);
+std::size_t receive_one(int fd, std::span<std::uint8_t> buffer, waiting how);
 
 // Prints the tally as one line of key=value fields.
 void print_tally(const tally& t);
