@@ -20,8 +20,8 @@
 #include <vector>
 
 #include "common/bytes.h"
-#include "password/codec.h"
 #include "password/wire.h"
+#include "tests/support/password_peer.h"
 #include "tests/support/process.h"
 #include "tests/support/programs.h"
 #include "tests/support/ticket_peer.h"
@@ -36,19 +36,24 @@ using testing_support::ap_rep;
 using testing_support::ap_req;
 using testing_support::as_rep;
 using testing_support::as_req;
+using testing_support::bare;
 using testing_support::bytes;
 using testing_support::client_key_text;
 using testing_support::ClientPeers;
+using testing_support::data_msg;
+using testing_support::FetchServer;
 using testing_support::file_request;
 using testing_support::good_as_rep;
 using testing_support::id_of;
 using testing_support::krb_prv;
+using testing_support::pass_resp;
 using testing_support::Process;
 using testing_support::rx_of;
 using testing_support::server_key_text;
 using testing_support::ServerProcess;
 using testing_support::session_key;
 using testing_support::TempDir;
+using testing_support::terminate_msg;
 using testing_support::UdpPeer;
 
 // Longer than both receive buffers: the socket cuts it.
@@ -262,33 +267,6 @@ TEST(HostileToAuthserver, AnswersOddRequestsAndGoesOnServing) {
 
 constexpr char secret[] = "secret";
 
-bytes bare(std::uint16_t type, std::uint32_t length = 0) {
-  bytes out(password::header_size);
-  put_u16_net(out, password::type_at, type);
-  put_u32_net(out, password::length_at, length);
-  return out;
-}
-
-bytes pass_resp(const char* text, std::optional<std::uint32_t> length = {}) {
-  std::array<std::uint8_t, password::pass_resp_size> out;
-  EXPECT_TRUE(password::encode_pass_resp(out, text));
-  if (length) put_u32_net(out, password::length_at, *length);
-  return {out.begin(), out.end()};
-}
-
-bytes data_msg(std::uint32_t pid, const bytes& content, std::optional<std::uint32_t> length = {}) {
-  std::array<std::uint8_t, password::data_size> out;
-  EXPECT_TRUE(password::encode_data(out, pid, content));
-  if (length) put_u32_net(out, password::length_at, *length);
-  return {out.begin(), out.end()};
-}
-
-bytes terminate_msg(const bytes& content) {
-  std::array<std::uint8_t, password::terminate_size> out;
-  password::encode_terminate(out, testing_support::digest_of(content));
-  return {out.begin(), out.end()};
-}
-
 // A passfeed in debug mode, and the client played by the test.
 class FeedRun {
  public:
@@ -307,8 +285,7 @@ class FeedRun {
   // Sends datagram and returns the type of the answer, 0 for none.
   std::uint16_t ask(const bytes& datagram) const {
     client.send_to(server->port(), datagram);
-    const auto answer = client.receive(5s);
-    return answer && answer->bytes.size() >= 2 ? get_u16_net(answer->bytes, password::type_at) : 0;
+    return testing_support::next_type(client);
   }
 };
 
@@ -353,24 +330,13 @@ TEST(HostileToPassfeed, PasswordFieldWithoutZeroInAnOversizedDatagram) {
 
 // A passfetch in debug mode offering the right password three times, and the
 // server played by the test.
-class FetchRun {
+class FetchRun : public FetchServer {
  public:
   TempDir dir;
-  UdpPeer server;
   Process client{PASSFETCH_QUICK_PATH,
                  {"127.0.0.1", std::to_string(server.port()), secret, secret, secret, (dir / "out").string(),
                   "-DDEBUG"},
                  dir / "stdout"};
-
-  bool joined() {
-    const auto got = server.receive();
-    if (got) client_ = got->from;
-    return got.has_value();
-  }
-  void send(const bytes& datagram) const { server.send_to(client_, datagram); }
-
- private:
-  sockaddr_in client_{};
 };
 
 TEST(HostileToPassfetch, EndsEveryStepCleanly) {
@@ -407,7 +373,7 @@ TEST(HostileToPassfetch, EndsEveryStepCleanly) {
     ASSERT_TRUE(run.joined());
     if (row.accept) {
       run.send(padded(bare(password::PASS_REQ)));
-      ASSERT_TRUE(run.server.receive().has_value()) << "no PASS_RESP";
+      ASSERT_EQ(run.next_password(), secret);
       run.send(padded(bare(password::PASS_ACCEPT)));
     }
     for (const bytes& datagram : row.sent) run.send(datagram);
@@ -446,7 +412,7 @@ TEST(SilentPeer, EndsTheWaitAfterTheBound) {
          FetchRun run;
          EXPECT_TRUE(run.joined());
          run.send(bare(password::PASS_REQ));
-         EXPECT_TRUE(run.server.receive().has_value());
+         EXPECT_EQ(run.next_password(), secret);
          const std::string output = timed(run.client);
          EXPECT_EQ(output, "PASS_REQ received\nerror receiving packet\nABORT\n");
          return output;

@@ -3,8 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <array>
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
@@ -15,7 +13,8 @@
 
 #include "common/bytes.h"
 #include "common/sha1.h"
-#include "password/codec.h"
+#include "password/wire.h"
+#include "tests/support/password_peer.h"
 #include "tests/support/process.h"
 #include "tests/support/programs.h"
 #include "tests/support/udp_peer.h"
@@ -24,48 +23,25 @@ namespace {
 
 using namespace std::chrono_literals;
 using namespace password;
+using testing_support::bare;
+using testing_support::bytes;
+using testing_support::join_req;
+using testing_support::next_type;
+using testing_support::pass_resp;
 using testing_support::Process;
+using testing_support::receive_stream;
 using testing_support::ServerProcess;
+using testing_support::Stream;
 using testing_support::TempDir;
 using testing_support::UdpPeer;
-using bytes = std::vector<std::uint8_t>;
 
 constexpr char secret[] = "secret";
-
-bytes join_req() {
-  std::array<std::uint8_t, join_req_size> out;
-  encode_join_req(out);
-  return {out.begin(), out.end()};
-}
-
-// A PASS_RESP offering text, its length field overridden when asked.
-bytes pass_resp(const std::string& text, std::optional<std::uint32_t> length = std::nullopt) {
-  std::array<std::uint8_t, pass_resp_size> out;
-  encode_pass_resp(out, text.c_str());
-  if (length) put_u32_net(out, length_at, *length);
-  return {out.begin(), out.end()};
-}
-
-// Only the header of a datagram: type and length, nothing after them.
-bytes header_only(std::uint16_t type, std::uint32_t length) {
-  bytes out(header_size);
-  put_u16_net(out, type_at, type);
-  put_u32_net(out, length_at, length);
-  return out;
-}
 
 std::string repeat(const std::string& line, int times) {
   std::string out;
   for (int i = 0; i < times; ++i) out += line;
   return out;
 }
-
-// What a client saw of one DATA stream and its TERMINATE.
-struct Stream {
-  bytes content;
-  std::vector<std::uint32_t> lengths;
-  sha1_digest digest{};
-};
 
 // One passfeed serving a file from a temporary directory, with a client
 // socket of the test's own. The destructor stops the server by its PID.
@@ -86,49 +62,8 @@ class Feed {
 
   void send(const bytes& datagram, const UdpPeer& from) const { from.send_to(server_->port(), datagram); }
   void send(const bytes& datagram) const { send(datagram, client_); }
-
-  // The type of the next datagram to reach from, after checking its size;
-  // 0 when none arrives in time.
-  std::uint16_t next_type(const UdpPeer& from, std::size_t expected_size = header_size) {
-    const auto got = from.receive(10s);
-    if (!got) return 0;
-    last_ = got->bytes;
-    EXPECT_EQ(last_.size(), expected_size);
-    return last_.size() >= 2 ? get_u16_net(last_, type_at) : 0;
-  }
-  std::uint16_t next_type() { return next_type(client_); }
-
-  // Receives DATA up to the TERMINATE, checking sizes, pids and zero bytes.
-  Stream receive_stream(const UdpPeer& from) {
-    Stream stream;
-    for (std::uint32_t pid = 1;; ++pid) {
-      const auto got = from.receive(10s);
-      if (!got) {
-        ADD_FAILURE() << "stream stopped before TERMINATE";
-        return stream;
-      }
-      const bytes& d = got->bytes;
-      if (get_u16_net(d, type_at) == TERMINATE) {
-        EXPECT_EQ(d.size(), terminate_size);
-        EXPECT_EQ(get_u32_net(d, length_at), digest_len);
-        stream.digest = get_array<digest_len>(d, terminate_digest_at);
-        return stream;
-      }
-      EXPECT_EQ(get_u16_net(d, type_at), DATA);
-      EXPECT_EQ(d.size(), data_size) << "pid " << pid;
-      if (d.size() != data_size) return stream;
-      EXPECT_EQ(get_u16_net(d, reserved_at), 0);
-      EXPECT_EQ(get_u32_net(d, data_pid_at), pid);
-      const std::uint32_t length = get_u32_net(d, length_at);
-      EXPECT_LE(length, data_bytes_len);
-      if (length > data_bytes_len) return stream;
-      stream.lengths.push_back(length);
-      const auto begin = d.begin() + static_cast<long>(data_bytes_at);
-      stream.content.insert(stream.content.end(), begin, begin + length);
-      EXPECT_TRUE(std::all_of(begin + length, d.end(), [](std::uint8_t b) { return b == 0; })) << "pid " << pid;
-    }
-  }
-  Stream receive_stream() { return receive_stream(client_); }
+  std::uint16_t next_type() const { return testing_support::next_type(client_); }
+  Stream receive_stream() const { return testing_support::receive_stream(client_); }
 
   // Checks a stream against the input file as it is now.
   void expect_file(const Stream& stream) const {
@@ -141,10 +76,10 @@ class Feed {
   // A full exchange whose first password is right: the file must arrive.
   void serve_one(const UdpPeer& from) {
     send(join_req(), from);
-    ASSERT_EQ(next_type(from), PASS_REQ);
+    ASSERT_EQ(testing_support::next_type(from), PASS_REQ);
     send(pass_resp(secret), from);
-    ASSERT_EQ(next_type(from), PASS_ACCEPT);
-    expect_file(receive_stream(from));
+    ASSERT_EQ(testing_support::next_type(from), PASS_ACCEPT);
+    expect_file(testing_support::receive_stream(from));
   }
 
   // Waits for the exit with status 0 and returns everything printed.
@@ -165,7 +100,6 @@ class Feed {
   // Bound before the server's port is picked, so that it cannot take it.
   UdpPeer client_;
   std::unique_ptr<ServerProcess> server_;
-  bytes last_;
 };
 
 const std::string accepted_first = "JOIN_REQ received\nPASS_RESP received\nIm getting secret\npassword correct\n";
@@ -280,8 +214,8 @@ TEST(Passfeed, EndsOnAnUnexpectedDatagram) {
   };
   const Row rows[] = {
       {"first is a PASS_RESP", {pass_resp(secret)}, "First packet is not JOIN_REQ\nABORT\n"},
-      {"JOIN_REQ with length 1", {header_only(JOIN_REQ, 1)}, "First packet is not JOIN_REQ\nABORT\n"},
-      {"JOIN_REQ with length 2^24", {header_only(JOIN_REQ, 0x01000000)}, "First packet is not JOIN_REQ\nABORT\n"},
+      {"JOIN_REQ with length 1", {bare(JOIN_REQ, 1)}, "First packet is not JOIN_REQ\nABORT\n"},
+      {"JOIN_REQ with length 2^24", {bare(JOIN_REQ, 0x01000000)}, "First packet is not JOIN_REQ\nABORT\n"},
       {"length 51", {join_req(), pass_resp(secret, 51)}, "JOIN_REQ received\nIm expecting PASS_RESP\nABORT\n"},
       {"a second JOIN_REQ", {join_req(), join_req()}, "JOIN_REQ received\nIm expecting PASS_RESP\nABORT\n"},
       {"length 51 on the retry",
@@ -320,12 +254,12 @@ TEST(Passfeed, ServesTheNextClientAfresh) {
   testing_support::write_file(feed.input(), testing_support::random_bytes(1500, 8));
   const UdpPeer second;
   feed.send(join_req(), second);
-  ASSERT_EQ(feed.next_type(second), PASS_REQ);
+  ASSERT_EQ(next_type(second), PASS_REQ);
   feed.send(pass_resp("one"), second);
-  ASSERT_EQ(feed.next_type(second), PASS_REQ);
+  ASSERT_EQ(next_type(second), PASS_REQ);
   feed.send(pass_resp(secret), second);
-  ASSERT_EQ(feed.next_type(second), PASS_ACCEPT);
-  const Stream stream = feed.receive_stream(second);  // pids checked from 1
+  ASSERT_EQ(next_type(second), PASS_ACCEPT);
+  const Stream stream = receive_stream(second);  // pids checked from 1
   EXPECT_EQ(stream.lengths, (std::vector<std::uint32_t>{1000, 500}));
   feed.expect_file(stream);
   EXPECT_TRUE(feed.client().silent_for(50ms)) << "nothing goes to the first client";
@@ -342,13 +276,13 @@ TEST(Passfeed, ClearsTheReceiveBufferOnlyBeforeAnExchangesFirstReceives) {
   put_u32_net(join_with_password, length_at, 0);
   feed.send(join_with_password);
   ASSERT_EQ(feed.next_type(), PASS_REQ);
-  feed.send(header_only(PASS_RESP, 6));
+  feed.send(bare(PASS_RESP, 6));
   ASSERT_EQ(feed.next_type(), PASS_REQ);
   // The retries are not cleared: the bare header after a PASS_RESP that had
   // the right bytes and the wrong length is read with those bytes.
   feed.send(pass_resp(secret, 5));
   ASSERT_EQ(feed.next_type(), PASS_REQ);
-  feed.send(header_only(PASS_RESP, 6));
+  feed.send(bare(PASS_RESP, 6));
   ASSERT_EQ(feed.next_type(), PASS_ACCEPT);
   feed.expect_file(feed.receive_stream());
   ASSERT_TRUE(feed.server().wait_for_output("OK\n"));

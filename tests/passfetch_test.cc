@@ -10,13 +10,12 @@
 #include <filesystem>
 #include <initializer_list>
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
 #include "common/bytes.h"
-#include "common/sha1.h"
-#include "password/codec.h"
+#include "password/wire.h"
+#include "tests/support/password_peer.h"
 #include "tests/support/process.h"
 #include "tests/support/programs.h"
 #include "tests/support/udp_peer.h"
@@ -25,40 +24,18 @@ namespace {
 
 using namespace std::chrono_literals;
 using namespace password;
+using testing_support::bare;
+using testing_support::bytes;
+using testing_support::data_msg;
+using testing_support::FetchServer;
 using testing_support::Process;
 using testing_support::TempDir;
+using testing_support::terminate_msg;
 using testing_support::UdpPeer;
-using bytes = std::vector<std::uint8_t>;
 
 const std::string usage =
     "usage: passfetch <servername> <serverport> <clientpwd1> <clientpwd1> <clientpwd1> <outfile>\n";
 const bytes old_content = {'o', 'l', 'd', '\n'};
-
-// A header-only message; a nonzero length on request.
-bytes bare(std::uint16_t type, std::uint32_t length = 0) {
-  bytes out(header_size);
-  put_u16_net(out, type_at, type);
-  put_u32_net(out, length_at, length);
-  return out;
-}
-
-bytes data_msg(std::uint32_t pid, const bytes& content) {
-  std::array<std::uint8_t, data_size> out;
-  encode_data(out, pid, content);
-  return {out.begin(), out.end()};
-}
-
-// A TERMINATE carrying the digest of content, its length overridden on request.
-bytes terminate_msg(const bytes& content, std::uint32_t length = digest_len) {
-  TempDir dir;
-  testing_support::write_file(dir / "content", content);
-  sha1_digest digest{};
-  mysha1((dir / "content").c_str(), digest);
-  std::array<std::uint8_t, terminate_size> out;
-  encode_terminate(out, digest);
-  put_u32_net(out, length_at, length);
-  return {out.begin(), out.end()};
-}
 
 bytes concat(std::initializer_list<bytes> parts) {
   bytes out;
@@ -74,12 +51,12 @@ std::string repeat(const std::string& line, int times) {
 
 // One passfetch run against a server socket of the test's own. Its output
 // file exists beforehand with old_content.
-class Fetch {
+class Fetch : public FetchServer {
  public:
   Fetch(std::array<std::string, 3> passwords = {"first", "second", "third"}, const char* last = "-DDEBUG",
         const char* program = PASSFETCH_PATH) {
     testing_support::write_file(output(), old_content);
-    std::vector<std::string> args{"127.0.0.1", std::to_string(server_.port()), passwords[0], passwords[1],
+    std::vector<std::string> args{"127.0.0.1", std::to_string(server.port()), passwords[0], passwords[1],
                                   passwords[2], output().string()};
     if (last != nullptr) args.push_back(last);
     client_ = std::make_unique<Process>(program, args, dir_ / "stdout");
@@ -87,35 +64,6 @@ class Fetch {
 
   std::filesystem::path output() const { return dir_ / "output"; }
   bytes stored() const { return testing_support::read_file(output()); }
-
-  // Receives the JOIN_REQ and learns where to answer.
-  bool joined() {
-    const auto got = server_.receive(10s);
-    if (!got) return false;
-    client_addr_ = got->from;
-    std::array<std::uint8_t, join_req_size> want;
-    encode_join_req(want);
-    EXPECT_EQ(got->bytes, bytes(want.begin(), want.end()));
-    return true;
-  }
-
-  void send(const bytes& datagram) const { server_.send_to(client_addr_, datagram); }
-
-  // Receives a PASS_RESP, checks its bytes against the encoder's for the
-  // text it carries, and returns that text.
-  std::string next_password() {
-    const auto got = server_.receive(10s);
-    if (!got) return "(nothing)";
-    const bytes& d = got->bytes;
-    EXPECT_EQ(d.size(), pass_resp_size);
-    if (d.size() != pass_resp_size) return "(wrong size)";
-    const auto length = std::min<std::size_t>(get_u32_net(d, length_at), password_len);
-    const std::string text(d.begin() + pass_resp_password_at, d.begin() + pass_resp_password_at + length);
-    std::array<std::uint8_t, pass_resp_size> want;
-    encode_pass_resp(want, text.c_str());
-    EXPECT_EQ(d, bytes(want.begin(), want.end()));
-    return text;
-  }
 
   // Sends the first PASS_REQ, takes the first password and accepts it.
   void accept_first() {
@@ -125,15 +73,13 @@ class Fetch {
     send(bare(PASS_ACCEPT));
   }
 
-  bool silent() const { return server_.silent_for(50ms); }
+  bool silent() const { return server.silent_for(50ms); }
 
   // Waits for the exit with status 0 and returns everything printed.
   std::string ended() { return testing_support::output_at_exit(*client_, 10s); }
 
  private:
   TempDir dir_;
-  UdpPeer server_;
-  sockaddr_in client_addr_{};
   std::unique_ptr<Process> client_;
 };
 
