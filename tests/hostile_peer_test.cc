@@ -42,6 +42,7 @@ using testing_support::client_key_text;
 using testing_support::ClientPeers;
 using testing_support::data_msg;
 using testing_support::FetchServer;
+using testing_support::FileServerRun;
 using testing_support::file_request;
 using testing_support::good_as_rep;
 using testing_support::id_of;
@@ -160,23 +161,12 @@ TEST(HostileToClient, EndsEveryStepCleanly) {
 
 // A server in debug mode serving a small file, and the client played by the
 // test.
-class ServerRun {
+class ServerRun : public FileServerRun {
  public:
-  TempDir dir;
-  UdpPeer client;
-  bytes input = testing_support::random_bytes(1500, 5);
-  std::optional<ServerProcess> server;
+  ServerRun() : FileServerRun(SERVER_QUICK_PATH, server_key_text, testing_support::random_bytes(1500, 5), "-DDEBUG") {}
 
-  ServerRun() {
-    testing_support::write_file(dir / "in", input);
-    server.emplace(SERVER_QUICK_PATH, std::vector<std::string>{server_key_text, (dir / "in").string(), "-DDEBUG"},
-                   dir / "stdout");
-  }
-
-  bool bound() const { return server->bound(); }
-  void send(const bytes& datagram) const { client.send_to(server->port(), datagram); }
   // Sends the request and checks that the AP_REP answers its nonce.
-  void authenticate(const bytes& request) const { testing_support::expect_ap_rep(client, server->port(), request); }
+  void authenticate(const bytes& request) const { testing_support::expect_ap_rep(client, port(), request); }
 };
 
 TEST(HostileToServer, EndsEveryStepCleanly) {
@@ -221,7 +211,8 @@ TEST(HostileToServer, DatagramsCutToTheBufferAreServed) {
   ASSERT_TRUE(run.bound());
   run.authenticate(padded(ap_req()));
   run.send(padded(file_request()));
-  testing_support::expect_delivery_of(testing_support::collect_delivery(run.client), run.dir / "in", run.input);
+  testing_support::expect_delivery_of(testing_support::collect_delivery(run.client), run.input(),
+                                      testing_support::read_file(run.input()));
   EXPECT_TRUE(run.server->wait_for_output("OK\n"));
   EXPECT_TRUE(run.server->running());
 }
@@ -268,23 +259,13 @@ TEST(HostileToAuthserver, AnswersOddRequestsAndGoesOnServing) {
 constexpr char secret[] = "secret";
 
 // A passfeed in debug mode, and the client played by the test.
-class FeedRun {
+class FeedRun : public FileServerRun {
  public:
-  TempDir dir;
-  UdpPeer client;
-  bytes input = testing_support::random_bytes(1500, 6);
-  std::optional<ServerProcess> server;
+  FeedRun() : FileServerRun(PASSFEED_QUICK_PATH, secret, testing_support::random_bytes(1500, 6), "-DDEBUG") {}
 
-  FeedRun() {
-    testing_support::write_file(dir / "in", input);
-    server.emplace(PASSFEED_QUICK_PATH, std::vector<std::string>{secret, (dir / "in").string(), "-DDEBUG"},
-                   dir / "stdout");
-  }
-
-  bool bound() const { return server->bound(); }
   // Sends datagram and returns the type of the answer, 0 for none.
   std::uint16_t ask(const bytes& datagram) const {
-    client.send_to(server->port(), datagram);
+    send(datagram);
     return testing_support::next_type(client);
   }
 };
@@ -307,7 +288,7 @@ TEST(HostileToPassfeed, EndsEveryStepCleanly) {
     FeedRun run;
     ASSERT_TRUE(run.bound());
     for (std::size_t i = 0; i + 1 < row.sent.size(); ++i) ASSERT_EQ(run.ask(row.sent[i]), password::PASS_REQ);
-    run.client.send_to(run.server->port(), row.sent.back());
+    run.send(row.sent.back());
     ASSERT_EQ(run.server->wait(10s), std::optional<int>(0));
     EXPECT_EQ(run.server->output(), row.output);
   }

@@ -6,7 +6,6 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
-#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -25,12 +24,12 @@ using namespace std::chrono_literals;
 using namespace password;
 using testing_support::bare;
 using testing_support::bytes;
+using testing_support::FileServerRun;
 using testing_support::join_req;
 using testing_support::next_type;
 using testing_support::pass_resp;
 using testing_support::Process;
 using testing_support::receive_stream;
-using testing_support::ServerProcess;
 using testing_support::Stream;
 using testing_support::TempDir;
 using testing_support::UdpPeer;
@@ -45,25 +44,15 @@ std::string repeat(const std::string& line, int times) {
 
 // One passfeed serving a file from a temporary directory, with a client
 // socket of the test's own. The destructor stops the server by its PID.
-class Feed {
+class Feed : public FileServerRun {
  public:
   // Runs program <port> <password> <input file> [last].
   explicit Feed(const bytes& file, const std::string& password = secret, const char* last = "-DDEBUG",
-                const char* program = PASSFEED_PATH) {
-    testing_support::write_file(input(), file);
-    std::vector<std::string> args{password, input().string()};
-    if (last != nullptr) args.push_back(last);
-    server_ = std::make_unique<ServerProcess>(program, args, dir_ / "stdout");
-  }
+                const char* program = PASSFEED_PATH)
+      : FileServerRun(program, password, file, last) {}
 
-  std::filesystem::path input() const { return dir_ / "input"; }
-  Process& server() { return *server_; }
-  bool bound() const { return server_->bound(); }
-
-  void send(const bytes& datagram, const UdpPeer& from) const { from.send_to(server_->port(), datagram); }
-  void send(const bytes& datagram) const { send(datagram, client_); }
-  std::uint16_t next_type() const { return testing_support::next_type(client_); }
-  Stream receive_stream() const { return testing_support::receive_stream(client_); }
+  std::uint16_t next_type() const { return testing_support::next_type(client); }
+  Stream receive_stream() const { return testing_support::receive_stream(client); }
 
   // Checks a stream against the input file as it is now.
   void expect_file(const Stream& stream) const {
@@ -74,32 +63,21 @@ class Feed {
   }
 
   // A full exchange whose first password is right: the file must arrive.
-  void serve_one(const UdpPeer& from) {
-    send(join_req(), from);
-    ASSERT_EQ(testing_support::next_type(from), PASS_REQ);
-    send(pass_resp(secret), from);
-    ASSERT_EQ(testing_support::next_type(from), PASS_ACCEPT);
-    expect_file(testing_support::receive_stream(from));
+  void serve_one() {
+    send(join_req());
+    ASSERT_EQ(next_type(), PASS_REQ);
+    send(pass_resp(secret));
+    ASSERT_EQ(next_type(), PASS_ACCEPT);
+    expect_file(receive_stream());
   }
-
-  // Waits for the exit with status 0 and returns everything printed.
-  std::string ended() { return testing_support::output_at_exit(*server_, 10s); }
 
   // The output of a server that should still be running after printing
   // text last.
   std::string printed(const std::string& text) {
-    EXPECT_TRUE(server_->wait_for_output(text, 10s));
-    EXPECT_TRUE(server_->running());
-    return server_->output();
+    EXPECT_TRUE(server->wait_for_output(text, 10s));
+    EXPECT_TRUE(server->running());
+    return server->output();
   }
-
-  const UdpPeer& client() const { return client_; }
-
- private:
-  TempDir dir_;
-  // Bound before the server's port is picked, so that it cannot take it.
-  UdpPeer client_;
-  std::unique_ptr<ServerProcess> server_;
 };
 
 const std::string accepted_first = "JOIN_REQ received\nPASS_RESP received\nIm getting secret\npassword correct\n";
@@ -134,7 +112,7 @@ TEST(Passfeed, StreamsFilesInPiecesOfAThousand) {
 TEST(Passfeed, WithoutDebugPrintsOnlyTheOutcome) {
   Feed feed(testing_support::random_bytes(10), secret, "-ddebug");
   ASSERT_TRUE(feed.bound());
-  feed.serve_one(feed.client());
+  feed.serve_one();
   EXPECT_EQ(feed.printed("OK\n"), "OK\n");
 }
 
@@ -249,20 +227,20 @@ TEST(Passfeed, ServesTheNextClientAfresh) {
   feed.send(pass_resp(secret));
   ASSERT_EQ(feed.next_type(), PASS_ACCEPT);
   feed.expect_file(feed.receive_stream());
-  ASSERT_TRUE(feed.server().wait_for_output("OK\n"));
+  ASSERT_TRUE(feed.server->wait_for_output("OK\n"));
 
   testing_support::write_file(feed.input(), testing_support::random_bytes(1500, 8));
   const UdpPeer second;
-  feed.send(join_req(), second);
+  second.send_to(feed.port(), join_req());
   ASSERT_EQ(next_type(second), PASS_REQ);
-  feed.send(pass_resp("one"), second);
+  second.send_to(feed.port(), pass_resp("one"));
   ASSERT_EQ(next_type(second), PASS_REQ);
-  feed.send(pass_resp(secret), second);
+  second.send_to(feed.port(), pass_resp(secret));
   ASSERT_EQ(next_type(second), PASS_ACCEPT);
   const Stream stream = receive_stream(second);  // pids checked from 1
   EXPECT_EQ(stream.lengths, (std::vector<std::uint32_t>{1000, 500}));
   feed.expect_file(stream);
-  EXPECT_TRUE(feed.client().silent_for(50ms)) << "nothing goes to the first client";
+  EXPECT_TRUE(feed.client.silent_for(50ms)) << "nothing goes to the first client";
 }
 
 TEST(Passfeed, ClearsTheReceiveBufferOnlyBeforeAnExchangesFirstReceives) {
@@ -285,10 +263,10 @@ TEST(Passfeed, ClearsTheReceiveBufferOnlyBeforeAnExchangesFirstReceives) {
   feed.send(bare(PASS_RESP, 6));
   ASSERT_EQ(feed.next_type(), PASS_ACCEPT);
   feed.expect_file(feed.receive_stream());
-  ASSERT_TRUE(feed.server().wait_for_output("OK\n"));
+  ASSERT_TRUE(feed.server->wait_for_output("OK\n"));
   // Cleared before the JOIN_REQ: two bytes of type read with a zero length,
   // not the 6 that the last PASS_RESP left.
-  feed.send({0x00, 0x01});
+  feed.send(bytes{0x00, 0x01});
   EXPECT_EQ(feed.next_type(), PASS_REQ);
 }
 
@@ -335,10 +313,10 @@ TEST(Passfeed, BoundsTheWaitInsideAnExchangeOnly) {
   Feed feed(testing_support::random_bytes(5), secret, "-DDEBUG", PASSFEED_QUICK_PATH);
   ASSERT_TRUE(feed.bound());
   // Longer than the quick build's bound, before and after an exchange.
-  EXPECT_FALSE(feed.server().wait(3s).has_value()) << "waits for a JOIN_REQ as long as it takes";
-  feed.serve_one(feed.client());
-  ASSERT_TRUE(feed.server().wait_for_output("OK\n"));
-  EXPECT_FALSE(feed.server().wait(3s).has_value()) << "waits for the next JOIN_REQ as long as it takes";
+  EXPECT_FALSE(feed.server->wait(3s).has_value()) << "waits for a JOIN_REQ as long as it takes";
+  feed.serve_one();
+  ASSERT_TRUE(feed.server->wait_for_output("OK\n"));
+  EXPECT_FALSE(feed.server->wait(3s).has_value()) << "waits for the next JOIN_REQ as long as it takes";
   // A client that falls silent after its JOIN_REQ.
   feed.send(join_req());
   ASSERT_EQ(feed.next_type(), PASS_REQ);

@@ -10,7 +10,6 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
-#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -41,7 +40,6 @@ using testing_support::krb_prv;
 using testing_support::Process;
 using testing_support::rx_of;
 using testing_support::server_key_text;
-using testing_support::ServerProcess;
 using testing_support::session_key;
 using testing_support::TempDir;
 using testing_support::type_only;
@@ -60,24 +58,10 @@ struct Options {
 };
 
 // One run of the server on a fresh port, serving the file input().
-class ServerRun {
+class ServerRun : public testing_support::FileServerRun {
  public:
-  explicit ServerRun(const bytes& file = {}, const Options& options = {}) {
-    testing_support::write_file(input(), file);
-    std::vector<std::string> args = {options.key, input().string()};
-    if (options.last_arg != nullptr) args.emplace_back(options.last_arg);
-    process = std::make_unique<ServerProcess>(options.program, args, dir / "stdout");
-  }
-
-  std::filesystem::path input() const { return dir / "input"; }
-  std::uint16_t port() const { return process->port(); }
-  bool bound() const { return process->bound(); }
-  void send(std::span<const std::uint8_t> bytes) const { client.send_to(port(), bytes); }
-  std::string finish() { return testing_support::output_at_exit(*process); }
-
-  TempDir dir;
-  UdpPeer client;
-  std::unique_ptr<ServerProcess> process;
+  explicit ServerRun(const bytes& file = {}, const Options& options = {})
+      : FileServerRun(options.program, options.key, file, options.last_arg) {}
 };
 
 // Sends the AP_REQ from peer and returns the server's answer.
@@ -163,9 +147,9 @@ TEST(ServerExchange, AnswersNonceAndDeliversWholeFile) {
     expect_delivery_of(collect_delivery(run.client), run.input(), file);
     const std::string trace =
         authenticated_trace(static_cast<std::int32_t>(row.nonce)) + requested_trace + delivery_trace(row.file_size);
-    ASSERT_TRUE(run.process->wait_for_output(trace));
-    EXPECT_EQ(run.process->output(), trace);
-    EXPECT_TRUE(run.process->running());
+    ASSERT_TRUE(run.server->wait_for_output(trace));
+    EXPECT_EQ(run.server->output(), trace);
+    EXPECT_TRUE(run.server->running());
   }
 }
 
@@ -177,7 +161,7 @@ TEST(ServerExchange, ServesNextClientAfreshAfterOk) {
   authenticate(run);
   run.send(file_request());
   expect_delivery_of(collect_delivery(run.client), run.input(), first);
-  ASSERT_TRUE(run.process->wait_for_output(exchange_trace(first.size())));
+  ASSERT_TRUE(run.server->wait_for_output(exchange_trace(first.size())));
 
   testing_support::write_file(run.input(), second);
   UdpPeer next;
@@ -185,8 +169,8 @@ TEST(ServerExchange, ServesNextClientAfreshAfterOk) {
   next.send_to(run.port(), file_request());
   expect_delivery_of(collect_delivery(next), run.input(), second);
   const std::string trace = exchange_trace(first.size()) + exchange_trace(second.size());
-  ASSERT_TRUE(run.process->wait_for_output(trace));
-  EXPECT_EQ(run.process->output(), trace);
+  ASSERT_TRUE(run.server->wait_for_output(trace));
+  EXPECT_EQ(run.server->output(), trace);
 }
 
 TEST(ServerExchange, QuietRunPrintsOnlyOk) {
@@ -196,8 +180,8 @@ TEST(ServerExchange, QuietRunPrintsOnlyOk) {
   authenticate(run);
   run.send(file_request());
   expect_delivery_of(collect_delivery(run.client), run.input(), file);
-  ASSERT_TRUE(run.process->wait_for_output("OK\n"));
-  EXPECT_EQ(run.process->output(), "OK\n");
+  ASSERT_TRUE(run.server->wait_for_output("OK\n"));
+  EXPECT_EQ(run.server->output(), "OK\n");
 }
 
 TEST(ServerExchange, SendsFileToSenderOfKrbPrv) {
@@ -215,8 +199,8 @@ TEST(ServerWaits, GivesUpOnClientSilentAfterApRep) {
   ServerRun run({}, {.program = SERVER_QUICK_PATH});
   ASSERT_TRUE(run.bound());
   authenticate(run);
-  EXPECT_EQ(run.process->wait(10s), std::optional<int>(0));
-  EXPECT_EQ(run.process->output(), authenticated_trace() + "error receiving packet\nABORT\n");
+  EXPECT_EQ(run.server->wait(10s), std::optional<int>(0));
+  EXPECT_EQ(run.server->output(), authenticated_trace() + "error receiving packet\nABORT\n");
 }
 
 TEST(ServerWaits, WaitsForNextClientWithoutBound) {
@@ -225,10 +209,10 @@ TEST(ServerWaits, WaitsForNextClientWithoutBound) {
   authenticate(run);
   run.send(file_request());
   expect_delivery_of(collect_delivery(run.client), run.input(), {});
-  ASSERT_TRUE(run.process->wait_for_output("OK\n"));
+  ASSERT_TRUE(run.server->wait_for_output("OK\n"));
   // Longer than the quick build's bound on the wait for KRB_PRV.
-  EXPECT_FALSE(run.process->wait(3s));
-  ASSERT_TRUE(run.process->running());
+  EXPECT_FALSE(run.server->wait(3s));
+  ASSERT_TRUE(run.server->running());
   authenticate(run);
   run.send(file_request());
   expect_delivery_of(collect_delivery(run.client), run.input(), {});
@@ -374,7 +358,7 @@ TEST(ServerFailures, EndsOnEveryRefusal) {
     ServerRun run(testing_support::random_bytes(100), {.last_arg = row.last_arg});
     ASSERT_TRUE(run.bound());
     row.drive(run);
-    EXPECT_EQ(run.finish(), row.expected);
+    EXPECT_EQ(run.ended(), row.expected);
     EXPECT_TRUE(run.client.silent_for(50ms)) << "sent more than the row expects";
   }
 }
@@ -398,7 +382,7 @@ TEST(ServerFailures, EndsWithoutAbortOnExpiredTicket) {
     ASSERT_TRUE(run.bound());
     const std::uint32_t before = clock_now();
     run.send(ap_req({.timestamp = row.timestamp, .lifetime = row.lifetime}));
-    const std::string output = run.finish();
+    const std::string output = run.ended();
     const std::uint32_t valid_until = validity(row.timestamp, row.lifetime);
     EXPECT_TRUE(printed_at_some_second(output, before, clock_now(), [&](std::uint32_t t) {
       if (row.last_arg == nullptr) return std::string();
@@ -418,7 +402,7 @@ TEST(ServerFailures, EndsWithoutAbortWhenKeyExpiresBeforeKrbPrv) {
   testing_support::wait_for_second(valid_until);
   const std::uint32_t before = clock_now();
   run.send(file_request());
-  const std::string output = run.finish();
+  const std::string output = run.ended();
   EXPECT_TRUE(printed_at_some_second(output, before, clock_now(), [&](std::uint32_t t) {
     return authenticated_trace() + "KRB_PRV received\nSession key has expired\ncurrtime = " + std::to_string(t) +
            ", expiration = " + std::to_string(valid_until) + " \n";

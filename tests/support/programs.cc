@@ -20,6 +20,16 @@ ServerProcess::ServerProcess(std::uint16_t port, const std::string& path, const 
                              const std::filesystem::path& output)
     : Process(path, after_port(port, args), output), port_(port), bound_(wait_udp_bound(port)) {}
 
+FileServerRun::FileServerRun(const std::string& path, const std::string& secret, const bytes& file,
+                             const char* last) {
+  write_file(input(), file);
+  std::vector<std::string> args{secret, input().string()};
+  if (last != nullptr) args.emplace_back(last);
+  server.emplace(path, args, dir / "stdout");
+}
+
+std::string FileServerRun::ended(std::chrono::milliseconds deadline) { return output_at_exit(*server, deadline); }
+
 std::string output_at_exit(Process& process, std::chrono::milliseconds deadline) {
   EXPECT_EQ(process.wait(deadline), std::optional<int>(0)) << "did not end by itself with status 0";
   return process.output();
