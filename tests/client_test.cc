@@ -22,6 +22,7 @@
 
 #include "common/bytes.h"
 #include "common/local_addr.h"
+#include "tests/support/output.h"
 #include "tests/support/process.h"
 #include "tests/support/programs.h"
 #include "tests/support/ticket_peer.h"
@@ -42,6 +43,7 @@ using testing_support::ClientPeers;
 using testing_support::Datagram;
 using testing_support::id_of;
 using testing_support::krb_prv;
+using testing_support::printed_at_some_second;
 using testing_support::Process;
 using testing_support::rx_of;
 using testing_support::schedule_of;
@@ -112,15 +114,6 @@ std::string data_trace(int pid) {
 
 constexpr char terminate_trace[] = "KRB_PRV received\nSession key still valid\nAPP_TERMINATE received\n";
 constexpr char ok_trace[] = "checksum correct\nfile transmission completed\nOK\n";
-
-// True when output is expected(t) for some second t from first to last: for
-// lines that show the client's clock.
-bool printed_at_some_second(const std::string& output, std::uint32_t first, std::uint32_t last,
-                            const std::function<std::string(std::uint32_t)>& expected) {
-  for (std::uint32_t t = first; t <= last; ++t)
-    if (output == expected(t)) return true;
-  return false;
-}
 
 // Bytes queued for reading on the UDP socket bound to port, from
 // /proc/net/udp; 0 when no socket is found.

@@ -21,6 +21,7 @@
 
 #include "common/bytes.h"
 #include "password/wire.h"
+#include "tests/support/output.h"
 #include "tests/support/password_peer.h"
 #include "tests/support/process.h"
 #include "tests/support/programs.h"
@@ -41,9 +42,10 @@ using testing_support::bytes;
 using testing_support::client_key_text;
 using testing_support::ClientPeers;
 using testing_support::data_msg;
+using testing_support::ends_with;
 using testing_support::FetchServer;
-using testing_support::FileServerRun;
 using testing_support::file_request;
+using testing_support::FileServerRun;
 using testing_support::good_as_rep;
 using testing_support::id_of;
 using testing_support::krb_prv;
@@ -59,10 +61,6 @@ using testing_support::UdpPeer;
 
 // Longer than both receive buffers: the socket cuts it.
 constexpr std::size_t oversized = 2000;
-
-bool ends_with(const std::string& text, const std::string& tail) {
-  return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
-}
 
 // datagram followed by junk up to the oversized length.
 bytes padded(bytes datagram) {

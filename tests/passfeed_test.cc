@@ -13,6 +13,7 @@
 #include "common/bytes.h"
 #include "common/sha1.h"
 #include "password/wire.h"
+#include "tests/support/output.h"
 #include "tests/support/password_peer.h"
 #include "tests/support/process.h"
 #include "tests/support/programs.h"
@@ -30,17 +31,12 @@ using testing_support::next_type;
 using testing_support::pass_resp;
 using testing_support::Process;
 using testing_support::receive_stream;
+using testing_support::repeat;
 using testing_support::Stream;
 using testing_support::TempDir;
 using testing_support::UdpPeer;
 
 constexpr char secret[] = "secret";
-
-std::string repeat(const std::string& line, int times) {
-  std::string out;
-  for (int i = 0; i < times; ++i) out += line;
-  return out;
-}
 
 // One passfeed serving a file from a temporary directory, with a client
 // socket of the test's own. The destructor stops the server by its PID.

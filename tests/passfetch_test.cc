@@ -15,6 +15,7 @@
 
 #include "common/bytes.h"
 #include "password/wire.h"
+#include "tests/support/output.h"
 #include "tests/support/password_peer.h"
 #include "tests/support/process.h"
 #include "tests/support/programs.h"
@@ -29,6 +30,7 @@ using testing_support::bytes;
 using testing_support::data_msg;
 using testing_support::FetchServer;
 using testing_support::Process;
+using testing_support::repeat;
 using testing_support::TempDir;
 using testing_support::terminate_msg;
 using testing_support::UdpPeer;
@@ -40,12 +42,6 @@ const bytes old_content = {'o', 'l', 'd', '\n'};
 bytes concat(std::initializer_list<bytes> parts) {
   bytes out;
   for (const bytes& part : parts) out.insert(out.end(), part.begin(), part.end());
-  return out;
-}
-
-std::string repeat(const std::string& line, int times) {
-  std::string out;
-  for (int i = 0; i < times; ++i) out += line;
   return out;
 }
 

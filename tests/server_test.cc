@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "common/bytes.h"
+#include "tests/support/output.h"
 #include "tests/support/process.h"
 #include "tests/support/programs.h"
 #include "tests/support/ticket_peer.h"
@@ -37,6 +38,7 @@ using testing_support::default_nonce;
 using testing_support::expect_delivery_of;
 using testing_support::file_request;
 using testing_support::krb_prv;
+using testing_support::printed_at_some_second;
 using testing_support::Process;
 using testing_support::rx_of;
 using testing_support::server_key_text;
@@ -99,15 +101,6 @@ std::string delivery_trace(std::size_t file_size) {
 
 std::string exchange_trace(std::size_t file_size) {
   return authenticated_trace() + requested_trace + delivery_trace(file_size);
-}
-
-// True when output is expected(t) for a second t in [from, to]: lines that
-// print the server's clock can only be pinned to the seconds around the run.
-bool printed_at_some_second(const std::string& output, std::uint32_t from, std::uint32_t to,
-                            const std::function<std::string(std::uint32_t)>& expected) {
-  for (std::uint32_t t = from; t <= to; ++t)
-    if (output == expected(t)) return true;
-  return false;
 }
 
 TEST(ServerExchange, AnswersNonceAndDeliversWholeFile) {
