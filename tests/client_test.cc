@@ -10,12 +10,9 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <functional>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -114,24 +111,6 @@ std::string data_trace(int pid) {
 
 constexpr char terminate_trace[] = "KRB_PRV received\nSession key still valid\nAPP_TERMINATE received\n";
 constexpr char ok_trace[] = "checksum correct\nfile transmission completed\nOK\n";
-
-// Bytes queued for reading on the UDP socket bound to port, from
-// /proc/net/udp; 0 when no socket is found.
-std::size_t queued_bytes(std::uint16_t port) {
-  char wanted[8];
-  std::snprintf(wanted, sizeof wanted, ":%04X", port);
-  std::ifstream table("/proc/net/udp");
-  std::string line;
-  std::getline(table, line);
-  while (std::getline(table, line)) {
-    std::istringstream fields(line);
-    std::string slot, local, remote, state, queues;
-    fields >> slot >> local >> remote >> state >> queues;
-    if (local.size() >= 5 && local.compare(local.size() - 5, 5, wanted) == 0 && queues.size() == 17)
-      return std::stoul(queues.substr(9), nullptr, 16);
-  }
-  return 0;
-}
 
 // One client run against the two peers that the test plays.
 class ClientRun : public ClientPeers {
@@ -491,7 +470,7 @@ TEST(ClientReception, ExpectsPidZeroAfter65535) {
   for (std::size_t i = 1; i <= count; ++i) {
     // Keep the client's queue short, whatever receive buffer it got.
     if (i % 32 == 0)
-      while (queued_bytes(client_port) > 64 * 1024 && std::chrono::steady_clock::now() < deadline)
+      while (testing_support::queued_udp_bytes(client_port) > 64 * 1024 && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(1ms);
     content[i - 1] = static_cast<std::uint8_t>(i * 31);
     encode_prv_body(body, APP_DATA, static_cast<std::uint16_t>(i), std::span(content).subspan(i - 1, 1));

@@ -113,7 +113,9 @@ std::uint16_t free_udp_port() {
   }
 }
 
-static bool udp_port_listed(std::uint16_t port) {
+// The tx_queue:rx_queue column of the /proc/net/udp row of the socket bound
+// to port; nothing when no socket is.
+static std::optional<std::string> udp_queues(std::uint16_t port) {
   char wanted[8];
   std::snprintf(wanted, sizeof wanted, ":%04X", port);
   std::ifstream table("/proc/net/udp");
@@ -121,20 +123,26 @@ static bool udp_port_listed(std::uint16_t port) {
   std::getline(table, line);  // header
   while (std::getline(table, line)) {
     std::istringstream fields(line);
-    std::string slot, local;
-    fields >> slot >> local;
-    if (local.size() >= 5 && local.compare(local.size() - 5, 5, wanted) == 0) return true;
+    std::string slot, local, remote, state, queues;
+    fields >> slot >> local >> remote >> state >> queues;
+    if (local.size() >= 5 && local.compare(local.size() - 5, 5, wanted) == 0) return queues;
   }
-  return false;
+  return std::nullopt;
 }
 
 bool wait_udp_bound(std::uint16_t port, std::chrono::milliseconds deadline) {
   const auto end = std::chrono::steady_clock::now() + deadline;
-  while (!udp_port_listed(port)) {
+  while (!udp_queues(port)) {
     if (std::chrono::steady_clock::now() >= end) return false;
     std::this_thread::sleep_for(2ms);
   }
   return true;
+}
+
+std::size_t queued_udp_bytes(std::uint16_t port) {
+  const auto queues = udp_queues(port);
+  if (!queues || queues->size() != 17) return 0;
+  return std::stoul(queues->substr(9), nullptr, 16);
 }
 
 void write_file(const std::filesystem::path& path, const bytes& content) {

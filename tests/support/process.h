@@ -69,6 +69,9 @@ std::uint16_t free_udp_port();
 
 // Waits until some socket is bound to the UDP port (from /proc/net/udp).
 bool wait_udp_bound(std::uint16_t port, std::chrono::milliseconds deadline = 10s);
+// Bytes queued for reading on the UDP socket bound to port (from
+// /proc/net/udp); 0 when no socket is.
+std::size_t queued_udp_bytes(std::uint16_t port);
 
 using bytes = std::vector<std::uint8_t>;
 

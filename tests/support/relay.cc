@@ -7,19 +7,13 @@
 
 #include <stdexcept>
 
+#include "tests/support/udp_peer.h"
+
 namespace testing_support {
 
 namespace {
 
 constexpr std::size_t largest_datagram = 65535;
-
-sockaddr_in loopback(std::uint16_t port) {
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(port);
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  return addr;
-}
 
 // A UDP socket bound to 127.0.0.1:port (0: any free port) with room to queue
 // a whole file's stream.

@@ -9,15 +9,20 @@
 
 namespace testing_support {
 
+sockaddr_in loopback(std::uint16_t port) {
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(port);
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  return addr;
+}
+
 UdpPeer::UdpPeer(std::uint16_t port) {
   fd_ = socket(AF_INET, SOCK_DGRAM, 0);
   if (fd_ < 0) throw std::runtime_error("socket failed");
   int big = 4 * 1024 * 1024;
   setsockopt(fd_, SOL_SOCKET, SO_RCVBUFFORCE, &big, sizeof big);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(port);
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  sockaddr_in addr = loopback(port);
   if (bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) throw std::runtime_error("bind failed");
   socklen_t len = sizeof addr;
   getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len);
@@ -29,11 +34,7 @@ UdpPeer::~UdpPeer() {
 }
 
 void UdpPeer::send_to(std::uint16_t port, std::span<const std::uint8_t> bytes) const {
-  sockaddr_in to{};
-  to.sin_family = AF_INET;
-  to.sin_port = htons(port);
-  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  send_to(to, bytes);
+  send_to(loopback(port), bytes);
 }
 
 void UdpPeer::send_to(const sockaddr_in& to, std::span<const std::uint8_t> bytes) const {

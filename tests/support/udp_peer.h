@@ -13,6 +13,9 @@
 
 namespace testing_support {
 
+// The address 127.0.0.1:port.
+sockaddr_in loopback(std::uint16_t port);
+
 struct Datagram {
   std::vector<std::uint8_t> bytes;
   sockaddr_in from;
