@@ -40,6 +40,7 @@ using testing_support::file_request;
 using testing_support::krb_prv;
 using testing_support::printed_at_some_second;
 using testing_support::Process;
+using testing_support::repeat;
 using testing_support::rx_of;
 using testing_support::server_key_text;
 using testing_support::session_key;
@@ -49,8 +50,8 @@ using testing_support::UdpPeer;
 
 constexpr des_key weak_session_key = {0x01, 0x01, 0x01, 0x01, 0x01, 0x01, 0x01, 0x01};
 
-bool all_zero(std::span<const std::uint8_t> bytes) {
-  return std::all_of(bytes.begin(), bytes.end(), [](std::uint8_t b) { return b == 0; });
+bool all_zero(std::span<const std::uint8_t> area) {
+  return std::all_of(area.begin(), area.end(), [](std::uint8_t b) { return b == 0; });
 }
 
 struct Options {
@@ -94,9 +95,8 @@ std::string authenticated_trace(std::int32_t nonce = static_cast<std::int32_t>(d
 const std::string requested_trace = "KRB_PRV received\nSession key still valid\nAPP_DATA_REQ received\n";
 
 std::string delivery_trace(std::size_t file_size) {
-  std::string trace;
-  for (std::size_t i = 0; i <= file_size / prv_data_area; ++i) trace += "sending file!\n";
-  return trace + "file sended!\nfile digest sent!\nOK\n";
+  return repeat("sending file!\n", static_cast<int>(file_size / prv_data_area + 1)) +
+         "file sended!\nfile digest sent!\nOK\n";
 }
 
 std::string exchange_trace(std::size_t file_size) {
@@ -192,8 +192,7 @@ TEST(ServerWaits, GivesUpOnClientSilentAfterApRep) {
   ServerRun run({}, {.program = SERVER_QUICK_PATH});
   ASSERT_TRUE(run.bound());
   authenticate(run);
-  EXPECT_EQ(run.server->wait(10s), std::optional<int>(0));
-  EXPECT_EQ(run.server->output(), authenticated_trace() + "error receiving packet\nABORT\n");
+  EXPECT_EQ(run.ended(10s), authenticated_trace() + "error receiving packet\nABORT\n");
 }
 
 TEST(ServerWaits, WaitsForNextClientWithoutBound) {
@@ -238,8 +237,7 @@ TEST(ServerStartup, EndsBeforeServing) {
     std::vector<std::string> args = {std::to_string(port)};
     args.insert(args.end(), row.args.begin(), row.args.end());
     Process server(SERVER_PATH, args, dir / "stdout");
-    EXPECT_EQ(server.wait(), std::optional<int>(0));
-    EXPECT_EQ(server.output(), row.expected);
+    EXPECT_EQ(testing_support::output_at_exit(server), row.expected);
   }
 }
 

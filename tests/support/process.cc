@@ -164,9 +164,10 @@ bytes random_bytes(std::size_t count, std::uint32_t seed) {
 
 sha1_digest digest_of(const bytes& content) {
   const TempDir dir;
-  write_file(dir / "content", content);
+  const std::filesystem::path path = dir / "content";
+  write_file(path, content);
   sha1_digest digest{};
-  if (!mysha1((dir / "content").c_str(), digest)) throw std::runtime_error("cannot digest " + (dir / "content").string());
+  if (!mysha1(path.c_str(), digest)) throw std::runtime_error("cannot digest " + path.string());
   return digest;
 }
 

@@ -69,8 +69,9 @@ bytes as_rep(const as_rep_fields& fields, std::optional<std::uint16_t> length) {
 
 bytes ap_req(const ApRequest& request) {
   std::array<std::uint8_t, ticket_area_len> ticket_area{};
-  make_ticket(ticket_area, schedule_of(server_key_text),
-              {request.session_key, id_of(request.ticket_id), request.ticket_addr, request.timestamp, request.lifetime});
+  const ticket_fields issued{request.session_key, id_of(request.ticket_id), request.ticket_addr, request.timestamp,
+                             request.lifetime};
+  make_ticket(ticket_area, schedule_of(server_key_text), issued);
   std::array<std::uint8_t, authenticator_size> authenticator{};
   encode_authenticator(authenticator, {id_of(request.auth_id), request.auth_addr, request.nonce});
   // A refused session key is a fault the test injects: the server must find
