@@ -5,8 +5,10 @@
 
 #include <arpa/inet.h>
 #include <netdb.h>
+#include <sched.h>
 #include <sys/socket.h>
 #include <sys/time.h>
+#include <time.h>
 
 bool resolve_ipv4(const char* name, std::uint16_t port, sockaddr_in& addr) {
   addr = sockaddr_in{};
@@ -48,14 +50,35 @@ bool send_datagram(int fd, std::span<const std::uint8_t> datagram, const sockadd
   return sent >= 0 && static_cast<std::size_t>(sent) == datagram.size();
 }
 
-bool receive_datagram(int fd, std::span<std::uint8_t> buffer, sockaddr_in* from) {
+// One receive with the given flags; EINTR is retried.
+static bool receive_once(int fd, std::span<std::uint8_t> buffer, sockaddr_in* from, int flags) {
   sockaddr_in sender{};
   socklen_t sender_len = sizeof sender;
   ssize_t got;
   do {
-    got = recvfrom(fd, buffer.data(), buffer.size(), 0, reinterpret_cast<sockaddr*>(&sender), &sender_len);
+    got = recvfrom(fd, buffer.data(), buffer.size(), flags, reinterpret_cast<sockaddr*>(&sender), &sender_len);
   } while (got < 0 && errno == EINTR);
   if (got < 0) return false;
   if (from != nullptr) *from = sender;
   return true;
+}
+
+bool receive_datagram(int fd, std::span<std::uint8_t> buffer, sockaddr_in* from) {
+  return receive_once(fd, buffer, from, 0);
+}
+
+static long microseconds_now() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return now.tv_sec * 1000000L + now.tv_nsec / 1000L;
+}
+
+bool receive_stream_datagram(int fd, std::span<std::uint8_t> buffer, sockaddr_in* from) {
+  const long until = microseconds_now() + stream_poll_microseconds;
+  do {
+    if (receive_once(fd, buffer, from, MSG_DONTWAIT)) return true;
+    if (errno != EAGAIN && errno != EWOULDBLOCK) return false;
+    sched_yield();
+  } while (microseconds_now() < until);
+  return receive_datagram(fd, buffer, from);
 }
