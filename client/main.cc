@@ -243,7 +243,7 @@ int main(int argc, char* argv[]) {
   // file: the process exit flushes the stream.
   for (;;) {
     rx.fill(0);
-    if (!receive_datagram(server_fd, rx, nullptr)) abort_run(s.debug, "error receiving packet\n");
+    if (!receive_stream_datagram(server_fd, rx, nullptr)) abort_run(s.debug, "error receiving packet\n");
     const std::uint16_t type = ticket::decode_type(rx);
     if (type == ticket::AP_ERR) abort_run(s.debug, "AP_ERR received - aborting\n");
     if (type != ticket::KRB_PRV) abort_run(s.debug, "Expecting KRB_PRV or AP_ERR\nI'm receiving packet type = %d\n", type);
