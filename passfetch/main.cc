@@ -127,7 +127,7 @@ int main(int argc, char* argv[]) {
     (void)std::fwrite(bytes->data(), 1, bytes->size(), output);
     debug_print(set.debug, "receiving file\n");
     // Not cleared: bytes past the end of a short datagram stay.
-    receive(set.debug, fd, rx);
+    if (!receive_stream_datagram(fd, rx, nullptr)) abort_run(set.debug, "error receiving packet\n");
   }
   if (decode_header(rx).type != TERMINATE) abort_run(set.debug, "Expecting TERMINATE\n");
   debug_print(set.debug, "TERMINATE received\n");
