@@ -26,15 +26,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using namespace ticket;
-using testing_support::as_req;
-using testing_support::client_key_text;
-using testing_support::id_of;
-using testing_support::Process;
-using testing_support::rx_of;
-using testing_support::server_key_text;
-using testing_support::ServerProcess;
-using testing_support::TempDir;
-using testing_support::UdpPeer;
+using namespace testing_support;
 
 ipv4_addr own_first_addr() {
   ipv4_addr addr{};
@@ -93,7 +85,7 @@ TEST(Authserver, IssuesSessionKeyAndTicketForTheServedServer) {
       const receive_buffer rx = run.ask_as_req("alice", "srv", as_rep_size);
       EXPECT_EQ(decode_type(rx), AS_REP) << row.name;
       EXPECT_EQ(get_u16_net(rx, as_rep_length_at), as_rep_body_size) << row.name;
-      const auto opened = testing_support::open_as_rep(rx);
+      const auto opened = open_as_rep(rx);
       ASSERT_TRUE(opened) << row.name;
       const as_rep_fields& rep = *opened;
       key_schedule session{};
@@ -106,7 +98,7 @@ TEST(Authserver, IssuesSessionKeyAndTicketForTheServedServer) {
       EXPECT_EQ(rep.lifetime, row.lifetime) << row.name;
       EXPECT_EQ(rep.ticket_len, ticket_area_len) << row.name;
 
-      const auto tkt = testing_support::open_ticket(rep);
+      const auto tkt = open_ticket(rep);
       ASSERT_TRUE(tkt) << row.name;
       EXPECT_EQ(tkt->session_key, rep.session_key) << row.name;
       EXPECT_EQ(tkt->client_id, id_of("alice")) << row.name;
@@ -137,7 +129,7 @@ TEST(Authserver, RefusesBadSettingsAtStartup) {
     std::vector<std::string> args;
     std::string expected;
   };
-  const std::string port = std::to_string(testing_support::free_udp_port());
+  const std::string port = std::to_string(free_udp_port());
   const std::vector<Row> rows = {
       {{port, "133457799BBCDFF0", server_key_text, "srv", "-DDEBUG"}, "Incorrect client key\nABORT\n"},
       {{port, client_key_text, "0101010101010101", "srv", "-DDEBUG"}, "Incorrect server key\nABORT\n"},

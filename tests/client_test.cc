@@ -33,19 +33,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using namespace ticket;
-using testing_support::as_rep;
-using testing_support::bytes;
-using testing_support::client_key_text;
-using testing_support::ClientPeers;
-using testing_support::Datagram;
-using testing_support::id_of;
-using testing_support::krb_prv;
-using testing_support::printed_at_some_second;
-using testing_support::Process;
-using testing_support::rx_of;
-using testing_support::schedule_of;
-using testing_support::TempDir;
-using testing_support::type_only;
+using namespace testing_support;
 
 // The session key that the played authentication server issues. Its bytes
 // below 0x10 print as one digit each.
@@ -70,7 +58,7 @@ struct Args {
 };
 
 // The AS_REP fields of an answer the client accepts.
-as_rep_fields good_rep() { return testing_support::good_as_rep(issued_key); }
+as_rep_fields good_rep() { return good_as_rep(issued_key); }
 
 // An APP_DATA record of text.
 bytes record(std::uint16_t pid, const std::string& text) {
@@ -78,7 +66,7 @@ bytes record(std::uint16_t pid, const std::string& text) {
 }
 
 // The APP_TERMINATE that closes a delivery of content.
-bytes term_of(const std::string& content) { return testing_support::app_terminate(issued_key, bytes_of(content)); }
+bytes term_of(const std::string& content) { return app_terminate(issued_key, bytes_of(content)); }
 
 std::string number(std::uint64_t value) { return std::to_string(value); }
 
@@ -138,7 +126,7 @@ class ClientRun : public ClientPeers {
   }
 
   // Waits for the exit, which must be status 0, and returns the output.
-  std::string finish() { return testing_support::output_at_exit(*client); }
+  std::string finish() { return output_at_exit(*client); }
 };
 
 // SHA-1 of "abc" and of no bytes, as "%x" prints them byte by byte.
@@ -338,7 +326,7 @@ TEST(ClientAuthentication, RefusesLengthsBeyondTheirAreas) {
     ClientRun run;
     run.start();
     const std::uint32_t nonce = run.reach_ap_req();
-    run.send_app(testing_support::ap_rep(issued_key, nonce, nonce_reply_area + 1));
+    run.send_app(ap_rep(issued_key, nonce, nonce_reply_area + 1));
     EXPECT_EQ(run.finish(), ticket_trace(nonce) +
                                 "AP_REQ sent\nAP_REP received\nSession key still valid\n"
                                 "AP_REP length 33 too long for the nonce reply area\nABORT\n");
@@ -349,7 +337,7 @@ TEST(ClientAuthentication, SessionKeyRunningOutIsCheckedBeforeDecrypting) {
   enum class When { before_ap_rep, during_transfer };
   for (const When when : {When::before_ap_rep, When::during_transfer}) {
     ClientRun run;
-    testing_support::write_file(run.out(), bytes_of("stale"));
+    write_file(run.out(), bytes_of("stale"));
     run.start();
     as_rep_fields rep = good_rep();
     rep.lifetime = 3;
@@ -364,16 +352,16 @@ TEST(ClientAuthentication, SessionKeyRunningOutIsCheckedBeforeDecrypting) {
     } else {
       before = ticket_trace(nonce) + "AP_REQ sent\nAP_REP received\n";
     }
-    testing_support::wait_for_second(validity);
+    wait_for_second(validity);
     // A length that could not be decrypted: the expiry must come first.
     run.send_app(when == When::during_transfer ? krb_prv(issued_key, {.pid = 2, .length = 5000})
-                                               : testing_support::ap_rep(issued_key, nonce, 5000));
+                                               : ap_rep(issued_key, nonce, 5000));
     const std::string output = run.finish();
     EXPECT_TRUE(printed_at_some_second(output, validity, clock_now(), [&](std::uint32_t t) {
       return before + "Session key has expired\ncurrtime = " + number(t) + ", validity = " + number(validity) +
              " \nABORT\n";
     })) << output;
-    EXPECT_EQ(testing_support::read_file(run.out()), bytes_of(when == When::during_transfer ? "ab" : "stale"));
+    EXPECT_EQ(read_file(run.out()), bytes_of(when == When::during_transfer ? "ab" : "stale"));
   }
 }
 
@@ -443,12 +431,12 @@ TEST(ClientReception, StoresRecordsInPidOrderAndChecksTheDigest) {
   };
   for (const Row& row : rows) {
     ClientRun run;
-    testing_support::write_file(run.out(), bytes_of("stale content"));
+    write_file(run.out(), bytes_of("stale content"));
     run.start({.last = row.debug ? "-DDEBUG" : "-DDEBUGX"});
     const std::uint32_t nonce = run.reach_transfer();
     for (const bytes& datagram : row.sent) run.send_app(datagram);
     EXPECT_EQ(run.finish(), (row.debug ? request_trace(nonce) : "") + row.expected) << row.name;
-    EXPECT_EQ(testing_support::read_file(run.out()), bytes_of(row.file)) << row.name;
+    EXPECT_EQ(read_file(run.out()), bytes_of(row.file)) << row.name;
   }
 }
 
@@ -473,16 +461,16 @@ TEST(ClientReception, ExpectsPidZeroAfter65535) {
   for (std::size_t i = 1; i <= count; ++i) {
     // Keep the client's queue short, whatever receive buffer it got.
     if (i % 32 == 0)
-      while (testing_support::queued_udp_bytes(client_port) > 64 * 1024 && std::chrono::steady_clock::now() < deadline)
+      while (queued_udp_bytes(client_port) > 64 * 1024 && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(1ms);
     content[i - 1] = static_cast<std::uint8_t>(i * 31);
     encode_prv_body(body, APP_DATA, static_cast<std::uint16_t>(i), std::span(content).subspan(i - 1, 1));
     encode_krb_prv(std::span<std::uint8_t, krb_prv_size>(out), session, body);
     run.send_app(out);
   }
-  run.send_app(testing_support::app_terminate(issued_key, content));
+  run.send_app(app_terminate(issued_key, content));
   EXPECT_EQ(run.finish(), "OK\n");
-  EXPECT_EQ(testing_support::read_file(run.out()), content);
+  EXPECT_EQ(read_file(run.out()), content);
 }
 
 TEST(ClientWaits, SilentPeerEndsTheRunAfterTheBoundedWait) {
@@ -490,16 +478,16 @@ TEST(ClientWaits, SilentPeerEndsTheRunAfterTheBoundedWait) {
     ClientRun run;
     run.start({}, CLIENT_QUICK_PATH);
     run.expect_as_req();
-    EXPECT_EQ(testing_support::output_at_exit(*run.client, 10s), "error receiving packet\nABORT\n");
+    EXPECT_EQ(output_at_exit(*run.client, 10s), "error receiving packet\nABORT\n");
   }
   {
     ClientRun run;
     run.start({}, CLIENT_QUICK_PATH);
     const std::uint32_t nonce = run.reach_transfer();
     run.send_app(record(1, "ab"));
-    EXPECT_EQ(testing_support::output_at_exit(*run.client, 10s),
+    EXPECT_EQ(output_at_exit(*run.client, 10s),
               request_trace(nonce) + data_trace(1) + "error receiving packet\nABORT\n");
-    EXPECT_EQ(testing_support::read_file(run.out()), bytes_of("ab"));
+    EXPECT_EQ(read_file(run.out()), bytes_of("ab"));
   }
 }
 

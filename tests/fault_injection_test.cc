@@ -27,13 +27,7 @@
 namespace {
 
 using namespace std::chrono_literals;
-using testing_support::Direction;
-using testing_support::Fault;
-using testing_support::FaultPlan;
-using testing_support::Process;
-using testing_support::Relay;
-using testing_support::ServerProcess;
-using testing_support::TempDir;
+using namespace testing_support;
 
 constexpr auto to_client = Direction::to_client;
 constexpr auto to_server = Direction::to_server;
@@ -69,7 +63,7 @@ void check_run(const Case& c, Process& client, Process& server, const Relay& rel
   }
   EXPECT_EQ(server.output(), c.server_output);
   if (c.kept) {
-    const auto output = testing_support::read_file(dir / "out");
+    const auto output = read_file(dir / "out");
     ASSERT_LE(*c.kept, input.size());
     EXPECT_EQ(output, std::vector<std::uint8_t>(input.begin(), input.begin() + static_cast<std::ptrdiff_t>(*c.kept)));
   }
@@ -98,8 +92,8 @@ class TicketFaults : public testing::TestWithParam<Case> {};
 TEST_P(TicketFaults, EndInTheClientsFailureLine) {
   const Case& c = GetParam();
   TempDir dir;
-  const auto input = testing_support::random_bytes(ticket_file_size, 7);
-  testing_support::write_file(dir / "in", input);
+  const auto input = random_bytes(ticket_file_size, 7);
+  write_file(dir / "in", input);
   const char* client_key = "133457799BBCDFF1";
   const char* server_key = "0E329232EA6D0D73";
 
@@ -171,8 +165,8 @@ class PasswordFaults : public testing::TestWithParam<Case> {};
 TEST_P(PasswordFaults, EndInTheClientsFailureLine) {
   const Case& c = GetParam();
   TempDir dir;
-  const auto input = testing_support::random_bytes(password_file_size, 9);
-  testing_support::write_file(dir / "in", input);
+  const auto input = random_bytes(password_file_size, 9);
+  write_file(dir / "in", input);
 
   ServerProcess server(PASSFEED_QUICK_PATH, {"secret", (dir / "in").string()}, dir / "server.out");
   ASSERT_TRUE(server.bound());

@@ -33,31 +33,7 @@
 namespace {
 
 using namespace std::chrono_literals;
-using testing_support::ap_rep;
-using testing_support::ap_req;
-using testing_support::as_rep;
-using testing_support::as_req;
-using testing_support::bare;
-using testing_support::bytes;
-using testing_support::client_key_text;
-using testing_support::ClientPeers;
-using testing_support::data_msg;
-using testing_support::ends_with;
-using testing_support::FetchServer;
-using testing_support::file_request;
-using testing_support::FileServerRun;
-using testing_support::good_as_rep;
-using testing_support::id_of;
-using testing_support::krb_prv;
-using testing_support::pass_resp;
-using testing_support::Process;
-using testing_support::rx_of;
-using testing_support::server_key_text;
-using testing_support::ServerProcess;
-using testing_support::session_key;
-using testing_support::TempDir;
-using testing_support::terminate_msg;
-using testing_support::UdpPeer;
+using namespace testing_support;
 
 // Longer than both receive buffers: the socket cuts it.
 constexpr std::size_t oversized = 2000;
@@ -73,7 +49,7 @@ bytes padded(bytes datagram) {
 const std::string forty_x(ticket::id_len, 'x');
 
 // A record under the session key of the tickets the test issues.
-bytes prv(const testing_support::Record& record) { return krb_prv(session_key, record); }
+bytes prv(const Record& record) { return krb_prv(session_key, record); }
 
 // A client run in debug mode, with the authentication server and the
 // application server played by the test.
@@ -94,7 +70,7 @@ TEST(HostileToClient, EndsEveryStepCleanly) {
     std::optional<bytes> file;
   };
   const bytes ab = {'a', 'b'};
-  const bytes content = testing_support::random_bytes(2 * ticket::prv_data_area + 10, 3);
+  const bytes content = random_bytes(2 * ticket::prv_data_area + 10, 3);
   const bytes first(content.begin(), content.begin() + ticket::prv_data_area);
   const bytes second(content.begin() + ticket::prv_data_area, content.begin() + 2 * ticket::prv_data_area);
   const bytes third(content.begin() + 2 * ticket::prv_data_area, content.end());
@@ -141,7 +117,7 @@ TEST(HostileToClient, EndsEveryStepCleanly) {
        "Expecting KRB_PRV or AP_ERR\nI'm receiving packet type = 0\nABORT\n", ab},
       {"every answer cut from 2000 bytes",
        at_transfer({prv({.pid = 1, .data = first}), prv({.pid = 2, .data = second}), prv({.pid = 3, .data = third}),
-                    testing_support::app_terminate(session_key, content)},
+                    app_terminate(session_key, content)},
                    true),
        "checksum correct\nfile transmission completed\nOK\n", content},
   };
@@ -152,7 +128,7 @@ TEST(HostileToClient, EndsEveryStepCleanly) {
     ASSERT_EQ(run.client.wait(10s), std::optional<int>(0));
     EXPECT_TRUE(ends_with(run.client.output(), row.tail)) << run.client.output();
     if (row.file) {
-      EXPECT_EQ(testing_support::read_file(run.dir / "out"), *row.file);
+      EXPECT_EQ(read_file(run.dir / "out"), *row.file);
     }
   }
 }
@@ -161,10 +137,10 @@ TEST(HostileToClient, EndsEveryStepCleanly) {
 // test.
 class ServerRun : public FileServerRun {
  public:
-  ServerRun() : FileServerRun(SERVER_QUICK_PATH, server_key_text, testing_support::random_bytes(1500, 5), "-DDEBUG") {}
+  ServerRun() : FileServerRun(SERVER_QUICK_PATH, server_key_text, random_bytes(1500, 5), "-DDEBUG") {}
 
   // Sends the request and checks that the AP_REP answers its nonce.
-  void authenticate(const bytes& request) const { testing_support::expect_ap_rep(client, port(), request); }
+  void authenticate(const bytes& request) const { expect_ap_rep(client, port(), request); }
 };
 
 TEST(HostileToServer, EndsEveryStepCleanly) {
@@ -181,7 +157,7 @@ TEST(HostileToServer, EndsEveryStepCleanly) {
   bytes header_only = file_request();
   header_only.resize(ticket::krb_prv_cipher_at);
   std::array<std::uint8_t, ticket::prv_body_size> body{};
-  ASSERT_TRUE(ticket::decrypt_krb_prv(rx_of(header_only), testing_support::schedule_of(session_key), body));
+  ASSERT_TRUE(ticket::decrypt_krb_prv(rx_of(header_only), schedule_of(session_key), body));
   const std::uint16_t zero_type = ticket::decode_prv_body(body).prv_type;
   ASSERT_NE(zero_type, ticket::APP_DATA_REQ);
   const Row rows[] = {
@@ -209,8 +185,7 @@ TEST(HostileToServer, DatagramsCutToTheBufferAreServed) {
   ASSERT_TRUE(run.bound());
   run.authenticate(padded(ap_req()));
   run.send(padded(file_request()));
-  testing_support::expect_delivery_of(testing_support::collect_delivery(run.client), run.input(),
-                                      testing_support::read_file(run.input()));
+  expect_delivery_of(collect_delivery(run.client), run.input(), read_file(run.input()));
   EXPECT_TRUE(run.server->wait_for_output("OK\n"));
   EXPECT_TRUE(run.server->running());
 }
@@ -243,9 +218,9 @@ TEST(HostileToAuthserver, AnswersOddRequestsAndGoesOnServing) {
     const ticket::receive_buffer rx = rx_of(answer->bytes);
     ASSERT_EQ(ticket::decode_type(rx), row.answer_type);
     if (row.answer_type != ticket::AS_REP) continue;
-    const auto rep = testing_support::open_as_rep(rx);
+    const auto rep = open_as_rep(rx);
     ASSERT_TRUE(rep);
-    const auto tkt = testing_support::open_ticket(*rep);
+    const auto tkt = open_ticket(*rep);
     ASSERT_TRUE(tkt);
     EXPECT_EQ(tkt->client_id, id_of(row.ticket_client_id));
   }
@@ -259,12 +234,12 @@ constexpr char secret[] = "secret";
 // A passfeed in debug mode, and the client played by the test.
 class FeedRun : public FileServerRun {
  public:
-  FeedRun() : FileServerRun(PASSFEED_QUICK_PATH, secret, testing_support::random_bytes(1500, 6), "-DDEBUG") {}
+  FeedRun() : FileServerRun(PASSFEED_QUICK_PATH, secret, random_bytes(1500, 6), "-DDEBUG") {}
 
   // Sends datagram and returns the type of the answer, 0 for none.
   std::uint16_t ask(const bytes& datagram) const {
     send(datagram);
-    return testing_support::next_type(client);
+    return next_type(client);
   }
 };
 
@@ -326,7 +301,7 @@ TEST(HostileToPassfetch, EndsEveryStepCleanly) {
     std::string output;
     bytes file;
   };
-  const bytes piece = testing_support::random_bytes(password::data_bytes_len, 4);
+  const bytes piece = random_bytes(password::data_bytes_len, 4);
   const bytes last = {1, 2, 3};
   bytes whole = piece;
   whole.insert(whole.end(), last.begin(), last.end());
@@ -348,7 +323,7 @@ TEST(HostileToPassfetch, EndsEveryStepCleanly) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     FetchRun run;
-    testing_support::write_file(run.dir / "out", {'o', 'l', 'd'});
+    write_file(run.dir / "out", {'o', 'l', 'd'});
     ASSERT_TRUE(run.joined());
     if (row.accept) {
       run.send(padded(bare(password::PASS_REQ)));
@@ -358,7 +333,7 @@ TEST(HostileToPassfetch, EndsEveryStepCleanly) {
     for (const bytes& datagram : row.sent) run.send(datagram);
     ASSERT_EQ(run.client.wait(10s), std::optional<int>(0));
     EXPECT_EQ(run.client.output(), row.output);
-    EXPECT_EQ(testing_support::read_file(run.dir / "out"), row.file);
+    EXPECT_EQ(read_file(run.dir / "out"), row.file);
   }
 }
 

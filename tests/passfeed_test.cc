@@ -23,18 +23,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using namespace password;
-using testing_support::bare;
-using testing_support::bytes;
-using testing_support::FileServerRun;
-using testing_support::join_req;
-using testing_support::next_type;
-using testing_support::pass_resp;
-using testing_support::Process;
-using testing_support::receive_stream;
-using testing_support::repeat;
-using testing_support::Stream;
-using testing_support::TempDir;
-using testing_support::UdpPeer;
+using namespace testing_support;
 
 constexpr char secret[] = "secret";
 
@@ -52,7 +41,7 @@ class Feed : public FileServerRun {
 
   // Checks a stream against the input file as it is now.
   void expect_file(const Stream& stream) const {
-    EXPECT_EQ(stream.content, testing_support::read_file(input()));
+    EXPECT_EQ(stream.content, read_file(input()));
     sha1_digest want{};
     ASSERT_TRUE(mysha1(input().c_str(), want));
     EXPECT_EQ(stream.digest, want);
@@ -90,7 +79,7 @@ TEST(Passfeed, StreamsFilesInPiecesOfAThousand) {
       {3000, {1000, 1000, 1000, 0}},
   };
   for (const Row& row : rows) {
-    Feed feed(testing_support::random_bytes(row.size, static_cast<std::uint32_t>(row.size)));
+    Feed feed(random_bytes(row.size, static_cast<std::uint32_t>(row.size)));
     ASSERT_TRUE(feed.bound());
     feed.send(join_req());
     ASSERT_EQ(feed.next_type(), PASS_REQ);
@@ -106,14 +95,14 @@ TEST(Passfeed, StreamsFilesInPiecesOfAThousand) {
 }
 
 TEST(Passfeed, WithoutDebugPrintsOnlyTheOutcome) {
-  Feed feed(testing_support::random_bytes(10), secret, "-ddebug");
+  Feed feed(random_bytes(10), secret, "-ddebug");
   ASSERT_TRUE(feed.bound());
   feed.serve_one();
   EXPECT_EQ(feed.printed("OK\n"), "OK\n");
 }
 
 TEST(Passfeed, AcceptsTheThirdPassword) {
-  Feed feed(testing_support::random_bytes(1200));
+  Feed feed(random_bytes(1200));
   ASSERT_TRUE(feed.bound());
   feed.send(join_req());
   ASSERT_EQ(feed.next_type(), PASS_REQ);
@@ -139,7 +128,7 @@ TEST(Passfeed, AcceptsTheThirdPassword) {
 }
 
 TEST(Passfeed, ThreeWrongPasswordsEndTheServer) {
-  Feed feed(testing_support::random_bytes(10), secret, nullptr);
+  Feed feed(random_bytes(10), secret, nullptr);
   ASSERT_TRUE(feed.bound());
   feed.send(join_req());
   EXPECT_EQ(feed.next_type(), PASS_REQ);
@@ -170,7 +159,7 @@ TEST(Passfeed, PasswordTestOnTheWire) {
       {"50 characters", fifty, pass_resp(fifty), true},
   };
   for (const Row& row : rows) {
-    Feed feed(testing_support::random_bytes(5), row.own);
+    Feed feed(random_bytes(5), row.own);
     ASSERT_TRUE(feed.bound()) << row.name;
     feed.send(join_req());
     ASSERT_EQ(feed.next_type(), PASS_REQ) << row.name;
@@ -198,7 +187,7 @@ TEST(Passfeed, EndsOnAnUnexpectedDatagram) {
        "Im expecting PASS_RESP\nABORT\n"},
   };
   for (const Row& row : rows) {
-    Feed feed(testing_support::random_bytes(5));
+    Feed feed(random_bytes(5));
     ASSERT_TRUE(feed.bound()) << row.name;
     for (std::size_t i = 0; i + 1 < row.sent.size(); ++i) {
       feed.send(row.sent[i]);
@@ -210,7 +199,7 @@ TEST(Passfeed, EndsOnAnUnexpectedDatagram) {
 }
 
 TEST(Passfeed, ServesTheNextClientAfresh) {
-  Feed feed(testing_support::random_bytes(2100, 7));
+  Feed feed(random_bytes(2100, 7));
   ASSERT_TRUE(feed.bound());
   // Two wrong tries leave the count at 2: the next client's one wrong try
   // must not make it 3.
@@ -225,7 +214,7 @@ TEST(Passfeed, ServesTheNextClientAfresh) {
   feed.expect_file(feed.receive_stream());
   ASSERT_TRUE(feed.server->wait_for_output("OK\n"));
 
-  testing_support::write_file(feed.input(), testing_support::random_bytes(1500, 8));
+  write_file(feed.input(), random_bytes(1500, 8));
   const UdpPeer second;
   second.send_to(feed.port(), join_req());
   ASSERT_EQ(next_type(second), PASS_REQ);
@@ -240,7 +229,7 @@ TEST(Passfeed, ServesTheNextClientAfresh) {
 }
 
 TEST(Passfeed, ClearsTheReceiveBufferOnlyBeforeAnExchangesFirstReceives) {
-  Feed feed(testing_support::random_bytes(5));
+  Feed feed(random_bytes(5));
   ASSERT_TRUE(feed.bound());
   // A JOIN_REQ that carries the password where a PASS_RESP has it: the
   // buffer is cleared before the first PASS_RESP, so a bare header with the
@@ -289,8 +278,8 @@ TEST(Passfeed, StartUpFailures) {
   };
   for (const Row& row : rows) {
     TempDir dir;
-    testing_support::write_file(dir / "file", {1, 2, 3});
-    const std::uint16_t port = testing_support::free_udp_port();
+    write_file(dir / "file", {1, 2, 3});
+    const std::uint16_t port = free_udp_port();
     std::optional<UdpPeer> holder;
     if (row.port_taken) holder.emplace(port);
     std::vector<std::string> args = row.args;
@@ -306,7 +295,7 @@ TEST(Passfeed, StartUpFailures) {
 }
 
 TEST(Passfeed, BoundsTheWaitInsideAnExchangeOnly) {
-  Feed feed(testing_support::random_bytes(5), secret, "-DDEBUG", PASSFEED_QUICK_PATH);
+  Feed feed(random_bytes(5), secret, "-DDEBUG", PASSFEED_QUICK_PATH);
   ASSERT_TRUE(feed.bound());
   // Longer than the quick build's bound, before and after an exchange.
   EXPECT_FALSE(feed.server->wait(3s).has_value()) << "waits for a JOIN_REQ as long as it takes";

@@ -25,15 +25,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using namespace password;
-using testing_support::bare;
-using testing_support::bytes;
-using testing_support::data_msg;
-using testing_support::FetchServer;
-using testing_support::Process;
-using testing_support::repeat;
-using testing_support::TempDir;
-using testing_support::terminate_msg;
-using testing_support::UdpPeer;
+using namespace testing_support;
 
 const std::string usage =
     "usage: passfetch <servername> <serverport> <clientpwd1> <clientpwd1> <clientpwd1> <outfile>\n";
@@ -51,7 +43,7 @@ class Fetch : public FetchServer {
  public:
   Fetch(std::array<std::string, 3> passwords = {"first", "second", "third"}, const char* last = "-DDEBUG",
         const char* program = PASSFETCH_PATH) {
-    testing_support::write_file(output(), old_content);
+    write_file(output(), old_content);
     std::vector<std::string> args{"127.0.0.1", std::to_string(server.port()), passwords[0], passwords[1],
                                   passwords[2], output().string()};
     if (last != nullptr) args.push_back(last);
@@ -59,7 +51,7 @@ class Fetch : public FetchServer {
   }
 
   std::filesystem::path output() const { return dir_ / "output"; }
-  bytes stored() const { return testing_support::read_file(output()); }
+  bytes stored() const { return read_file(output()); }
 
   // Sends the first PASS_REQ, takes the first password and accepts it.
   void accept_first() {
@@ -72,7 +64,7 @@ class Fetch : public FetchServer {
   bool silent() const { return server.silent_for(50ms); }
 
   // Waits for the exit with status 0 and returns everything printed.
-  std::string ended() { return testing_support::output_at_exit(*client_, 10s); }
+  std::string ended() { return output_at_exit(*client_, 10s); }
 
  private:
   TempDir dir_;
@@ -83,7 +75,7 @@ const std::string accepted = "PASS_REQ received\nPASS_ACCEPT received\n";
 const std::string good_end = "TERMINATE received\nchecksum correct\nfile transmission completed\nOK\n";
 
 TEST(Passfetch, StoresAThousandBytePieces) {
-  const bytes file = testing_support::random_bytes(2500, 3);
+  const bytes file = random_bytes(2500, 3);
   const bytes pieces[] = {bytes(file.begin(), file.begin() + 1000), bytes(file.begin() + 1000, file.begin() + 2000),
                           bytes(file.begin() + 2000, file.end())};
   struct Row {
@@ -222,7 +214,7 @@ TEST(Passfetch, ClearsTheReceiveBufferOnlyAtPassAccept) {
   // Short DATA datagrams: header and pid only. The first reads zero bytes,
   // since the buffer was cleared after PASS_ACCEPT; the third reads what the
   // second left, since nothing clears it inside the stream.
-  const bytes pattern = testing_support::random_bytes(data_bytes_len, 9);
+  const bytes pattern = random_bytes(data_bytes_len, 9);
   bytes short_one = data_msg(1, bytes(10, 0xFF));
   short_one.resize(data_bytes_at);
   bytes short_three = data_msg(3, pattern);

@@ -15,15 +15,13 @@
 namespace {
 
 using namespace std::chrono_literals;
-using testing_support::Process;
-using testing_support::ServerProcess;
-using testing_support::TempDir;
+using namespace testing_support;
 
 // One passfeed serving input, and the clients run against it one by one.
 class PasswordSystem {
  public:
   explicit PasswordSystem(const std::vector<std::uint8_t>& file) {
-    testing_support::write_file(dir_ / "input", file);
+    write_file(dir_ / "input", file);
     const std::vector<std::string> args{"open sesame", (dir_ / "input").string()};
     server_ = std::make_unique<ServerProcess>(PASSFEED_PATH, args, dir_ / "server.out");
   }
@@ -36,13 +34,11 @@ class PasswordSystem {
     args.insert(args.end(), passwords.begin(), passwords.end());
     args.push_back((dir_ / name).string());
     Process client(PASSFETCH_PATH, args, dir_ / (name + ".out"));
-    return testing_support::output_at_exit(client, 60s);
+    return output_at_exit(client, 60s);
   }
 
-  std::vector<std::uint8_t> input() const { return testing_support::read_file(dir_ / "input"); }
-  std::vector<std::uint8_t> fetched(const std::string& name) const {
-    return testing_support::read_file(dir_ / name);
-  }
+  std::vector<std::uint8_t> input() const { return read_file(dir_ / "input"); }
+  std::vector<std::uint8_t> fetched(const std::string& name) const { return read_file(dir_ / name); }
   Process& server() { return *server_; }
 
  private:
@@ -53,7 +49,7 @@ class PasswordSystem {
 TEST(PasswordEndToEnd, FilesArriveIdentical) {
   const std::size_t sizes[] = {0, 1, 999, 1000, 1001, 2500, 3 * 1000 * 1000 + 123};
   for (const std::size_t size : sizes) {
-    PasswordSystem system(testing_support::random_bytes(size, static_cast<std::uint32_t>(size)));
+    PasswordSystem system(random_bytes(size, static_cast<std::uint32_t>(size)));
     ASSERT_TRUE(system.bound()) << size;
     EXPECT_EQ(system.fetch("output", {"open sesame", "x", "y"}), "OK\n") << size;
     EXPECT_TRUE(system.fetched("output") == system.input()) << size << " bytes differ";
@@ -63,7 +59,7 @@ TEST(PasswordEndToEnd, FilesArriveIdentical) {
 }
 
 TEST(PasswordEndToEnd, TwoClientsInARow) {
-  PasswordSystem system(testing_support::random_bytes(4321, 5));
+  PasswordSystem system(random_bytes(4321, 5));
   ASSERT_TRUE(system.bound());
   EXPECT_EQ(system.fetch("first", {"open sesame", "x", "y"}), "OK\n");
   EXPECT_EQ(system.fetch("second", {"x", "y", "open sesame"}), "OK\n");
@@ -75,7 +71,7 @@ TEST(PasswordEndToEnd, TwoClientsInARow) {
 }
 
 TEST(PasswordEndToEnd, WrongPasswordsEndBoth) {
-  PasswordSystem system(testing_support::random_bytes(10));
+  PasswordSystem system(random_bytes(10));
   ASSERT_TRUE(system.bound());
   EXPECT_EQ(system.fetch("output", {"a", "b", "c"}), "ABORT\n");
   EXPECT_EQ(system.server().wait(10s), 0);

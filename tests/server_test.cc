@@ -29,24 +29,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using namespace ticket;
-using testing_support::ap_req;
-using testing_support::ApRequest;
-using testing_support::bytes;
-using testing_support::collect_delivery;
-using testing_support::Datagram;
-using testing_support::default_nonce;
-using testing_support::expect_delivery_of;
-using testing_support::file_request;
-using testing_support::krb_prv;
-using testing_support::printed_at_some_second;
-using testing_support::Process;
-using testing_support::repeat;
-using testing_support::rx_of;
-using testing_support::server_key_text;
-using testing_support::session_key;
-using testing_support::TempDir;
-using testing_support::type_only;
-using testing_support::UdpPeer;
+using namespace testing_support;
 
 constexpr des_key weak_session_key = {0x01, 0x01, 0x01, 0x01, 0x01, 0x01, 0x01, 0x01};
 
@@ -61,7 +44,7 @@ struct Options {
 };
 
 // One run of the server on a fresh port, serving the file input().
-class ServerRun : public testing_support::FileServerRun {
+class ServerRun : public FileServerRun {
  public:
   explicit ServerRun(const bytes& file = {}, const Options& options = {})
       : FileServerRun(options.program, options.key, file, options.last_arg) {}
@@ -75,7 +58,7 @@ std::optional<Datagram> send_ap_req(const ServerRun& run, const ApRequest& reque
 
 // Plays the client up to an accepted AP_REP.
 void authenticate(const ServerRun& run, const ApRequest& request = {}) {
-  testing_support::expect_ap_rep(run.client, run.port(), ap_req(request), request.nonce, request.session_key);
+  expect_ap_rep(run.client, run.port(), ap_req(request), request.nonce, request.session_key);
 }
 
 void expect_server_ap_err(const UdpPeer& peer) {
@@ -119,7 +102,7 @@ TEST(ServerExchange, AnswersNonceAndDeliversWholeFile) {
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
-    const auto file = testing_support::random_bytes(row.file_size);
+    const auto file = random_bytes(row.file_size);
     ServerRun run(file);
     ASSERT_TRUE(run.bound());
 
@@ -131,7 +114,7 @@ TEST(ServerExchange, AnswersNonceAndDeliversWholeFile) {
     EXPECT_EQ(get_u16_net(rx, ap_rep_length_at), row.reply_len);
     EXPECT_TRUE(all_zero(std::span(rx).subspan(ap_rep_cipher_at + blocks(row.reply_len))));
     std::array<std::uint8_t, nonce_reply_area> reply{};
-    ASSERT_TRUE(decrypt_ap_rep(rx, testing_support::schedule_of(session_key), reply));
+    ASSERT_TRUE(decrypt_ap_rep(rx, schedule_of(session_key), reply));
     std::array<std::uint8_t, nonce_reply_area> expected_reply{};
     std::copy(row.reply_text.begin(), row.reply_text.end(), expected_reply.begin());
     EXPECT_EQ(reply, expected_reply);
@@ -147,8 +130,8 @@ TEST(ServerExchange, AnswersNonceAndDeliversWholeFile) {
 }
 
 TEST(ServerExchange, ServesNextClientAfreshAfterOk) {
-  const auto first = testing_support::random_bytes(2000, 1);
-  const auto second = testing_support::random_bytes(3000, 2);
+  const auto first = random_bytes(2000, 1);
+  const auto second = random_bytes(3000, 2);
   ServerRun run(first);
   ASSERT_TRUE(run.bound());
   authenticate(run);
@@ -156,9 +139,9 @@ TEST(ServerExchange, ServesNextClientAfreshAfterOk) {
   expect_delivery_of(collect_delivery(run.client), run.input(), first);
   ASSERT_TRUE(run.server->wait_for_output(exchange_trace(first.size())));
 
-  testing_support::write_file(run.input(), second);
+  write_file(run.input(), second);
   UdpPeer next;
-  testing_support::expect_ap_rep(next, run.port(), ap_req());
+  expect_ap_rep(next, run.port(), ap_req());
   next.send_to(run.port(), file_request());
   expect_delivery_of(collect_delivery(next), run.input(), second);
   const std::string trace = exchange_trace(first.size()) + exchange_trace(second.size());
@@ -167,7 +150,7 @@ TEST(ServerExchange, ServesNextClientAfreshAfterOk) {
 }
 
 TEST(ServerExchange, QuietRunPrintsOnlyOk) {
-  const auto file = testing_support::random_bytes(1500);
+  const auto file = random_bytes(1500);
   ServerRun run(file, {.last_arg = "-ddebug"});
   ASSERT_TRUE(run.bound());
   authenticate(run);
@@ -178,7 +161,7 @@ TEST(ServerExchange, QuietRunPrintsOnlyOk) {
 }
 
 TEST(ServerExchange, SendsFileToSenderOfKrbPrv) {
-  const auto file = testing_support::random_bytes(5000);
+  const auto file = random_bytes(5000);
   ServerRun run(file);
   ASSERT_TRUE(run.bound());
   authenticate(run);
@@ -231,13 +214,13 @@ TEST(ServerStartup, EndsBeforeServing) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     TempDir dir;
-    const std::uint16_t port = testing_support::free_udp_port();
+    const std::uint16_t port = free_udp_port();
     std::optional<UdpPeer> holder;
     if (row.port_in_use) holder.emplace(port);
     std::vector<std::string> args = {std::to_string(port)};
     args.insert(args.end(), row.args.begin(), row.args.end());
     Process server(SERVER_PATH, args, dir / "stdout");
-    EXPECT_EQ(testing_support::output_at_exit(server), row.expected);
+    EXPECT_EQ(output_at_exit(server), row.expected);
   }
 }
 
@@ -346,7 +329,7 @@ TEST(ServerFailures, EndsOnEveryRefusal) {
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
-    ServerRun run(testing_support::random_bytes(100), {.last_arg = row.last_arg});
+    ServerRun run(random_bytes(100), {.last_arg = row.last_arg});
     ASSERT_TRUE(run.bound());
     row.drive(run);
     EXPECT_EQ(run.ended(), row.expected);
@@ -390,7 +373,7 @@ TEST(ServerFailures, EndsWithoutAbortWhenKeyExpiresBeforeKrbPrv) {
   const std::uint32_t issued = clock_now();
   const std::uint32_t valid_until = issued + 2;
   authenticate(run, {.timestamp = issued, .lifetime = 2});
-  testing_support::wait_for_second(valid_until);
+  wait_for_second(valid_until);
   const std::uint32_t before = clock_now();
   run.send(file_request());
   const std::string output = run.ended();

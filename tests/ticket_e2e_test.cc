@@ -18,9 +18,7 @@
 namespace {
 
 using namespace std::chrono_literals;
-using testing_support::Process;
-using testing_support::ServerProcess;
-using testing_support::TempDir;
+using namespace testing_support;
 
 constexpr char client_key[] = "133457799BBCDFF1";
 constexpr char server_key[] = "0E329232EA6D0D73";
@@ -75,7 +73,7 @@ class TicketSystem {
                                      std::to_string(server->port()), output().string(), "alice", "srv"};
     if (!last.empty()) args.push_back(last);
     Process client(program, args, dir / "client.out");
-    return testing_support::output_at_exit(client, 60s);
+    return output_at_exit(client, 60s);
   }
 };
 
@@ -87,12 +85,12 @@ TEST(TicketSystem, FilesOfEverySizeArriveIdenticalClientAfterClient) {
   const std::vector<std::size_t> sizes = {0, 1, 971, 972, 973, 2500, 3 * 1024 * 1024};
   std::string served;
   for (std::size_t i = 0; i < sizes.size(); ++i) {
-    const auto content = testing_support::random_bytes(sizes[i], static_cast<std::uint32_t>(i + 1));
-    testing_support::write_file(system.input(), content);
+    const auto content = random_bytes(sizes[i], static_cast<std::uint32_t>(i + 1));
+    write_file(system.input(), content);
     EXPECT_EQ(system.fetch(), "OK\n") << sizes[i] << " bytes";
     served += "OK\n";
     EXPECT_TRUE(prints_exactly(*system.server, served)) << sizes[i] << " bytes: " << system.server->output();
-    EXPECT_TRUE(testing_support::read_file(system.output()) == content) << sizes[i] << " bytes";
+    EXPECT_TRUE(read_file(system.output()) == content) << sizes[i] << " bytes";
   }
   EXPECT_TRUE(system.server->running());
   EXPECT_TRUE(system.authserver->running());
@@ -101,7 +99,7 @@ TEST(TicketSystem, FilesOfEverySizeArriveIdenticalClientAfterClient) {
 TEST(TicketSystem, ClientKeyThatDoesNotMatchIsRefusedAndTheServerServesOn) {
   TicketSystem system;
   ASSERT_TRUE(system.ready);
-  testing_support::write_file(system.input(), testing_support::random_bytes(5000));
+  write_file(system.input(), random_bytes(5000));
   // The AS_REP decrypts to nonsense: a session key of bad parity, or else a
   // wrong server identity.
   EXPECT_EQ(system.fetch(other_key), "ABORT\n");
@@ -113,7 +111,7 @@ TEST(TicketSystem, ClientKeyThatDoesNotMatchIsRefusedAndTheServerServesOn) {
 TEST(TicketSystem, ServerKeyThatDoesNotMatchEndsBothRuns) {
   TicketSystem system("300", other_key);
   ASSERT_TRUE(system.ready);
-  testing_support::write_file(system.input(), testing_support::random_bytes(5000));
+  write_file(system.input(), random_bytes(5000));
   // The server cannot read the ticket and ends, mostly with "key error -1"
   // and no answer, so the client's wait must be a short one.
   EXPECT_EQ(system.fetch(client_key, "", CLIENT_QUICK_PATH), "ABORT\n");
@@ -125,7 +123,7 @@ TEST(TicketSystem, ServerKeyThatDoesNotMatchEndsBothRuns) {
 TEST(TicketSystem, LifetimeThatHasRunOutEndsTheClientAtItsFirstCheck) {
   TicketSystem system("0");
   ASSERT_TRUE(system.ready);
-  testing_support::write_file(system.input(), testing_support::random_bytes(100));
+  write_file(system.input(), random_bytes(100));
   const std::string output = system.fetch(client_key, "-DDEBUG");
   // The session key is fresh in every run; everything else is fixed.
   std::string_view rest = output;
