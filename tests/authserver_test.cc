@@ -126,34 +126,29 @@ TEST(Authserver, AnswersAsErrAndGoesOnServing) {
 
 TEST(Authserver, RefusesBadSettingsAtStartup) {
   struct Row {
-    std::vector<std::string> args;
+    std::vector<std::string> args;  // after the port
     std::string expected;
   };
-  const std::string port = std::to_string(free_udp_port());
   const std::vector<Row> rows = {
-      {{port, "133457799BBCDFF0", server_key_text, "srv", "-DDEBUG"}, "Incorrect client key\nABORT\n"},
-      {{port, client_key_text, "0101010101010101", "srv", "-DDEBUG"}, "Incorrect server key\nABORT\n"},
-      {{port, client_key_text, "0E329232EA6D0D7", "srv", "-DDEBUG"}, "Incorrect server key\nABORT\n"},
-      {{port, client_key_text, server_key_text, "abcdefghijklmnopqrstuvwxyzabcdefghijklmno", "-DDEBUG"},
+      {{"133457799BBCDFF0", server_key_text, "srv", "-DDEBUG"}, "Incorrect client key\nABORT\n"},
+      {{client_key_text, "0101010101010101", "srv", "-DDEBUG"}, "Incorrect server key\nABORT\n"},
+      {{client_key_text, "0E329232EA6D0D7", "srv", "-DDEBUG"}, "Incorrect server key\nABORT\n"},
+      {{client_key_text, server_key_text, "abcdefghijklmnopqrstuvwxyzabcdefghijklmno", "-DDEBUG"},
        "serverID longer than 40 bytes\nABORT\n"},
-      {{port, client_key_text, server_key_text, "srv", "65536", "-DDEBUG"},
+      {{client_key_text, server_key_text, "srv", "65536", "-DDEBUG"},
        "lifetime is not a number from 0 to 65535\nABORT\n"},
-      {{port, client_key_text, server_key_text, "srv", "300", "10.1.2", "-DDEBUG"},
+      {{client_key_text, server_key_text, "srv", "300", "10.1.2", "-DDEBUG"},
        "clientaddr is no IPv4 address\nABORT\n"},
-      {{port, "133457799BBCDFF0", server_key_text, "srv"}, "ABORT\n"},
+      {{"133457799BBCDFF0", server_key_text, "srv"}, "ABORT\n"},
   };
   for (const Row& row : rows) {
-    TempDir dir;
-    Process server(AUTHSERVER_PATH, row.args, dir / "stdout");
-    EXPECT_EQ(server.wait(), std::optional<int>(0)) << testing::PrintToString(row.args);
-    EXPECT_EQ(server.output(), row.expected) << testing::PrintToString(row.args);
+    SCOPED_TRACE(testing::PrintToString(row.args));
+    EXPECT_EQ(startup_output(AUTHSERVER_PATH, row.args), row.expected);
   }
-  TempDir dir;
-  Process server(AUTHSERVER_PATH, {port, client_key_text, server_key_text}, dir / "stdout");
-  EXPECT_EQ(server.wait(), std::optional<int>(0));
-  EXPECT_EQ(server.output().rfind("usage: authserver <port> <clientkey> <serverkey> <serverID> [<lifetime> "
-                                  "[<clientaddr>]] [-DDEBUG]\n",
-                                  0),
+  EXPECT_EQ(startup_output(AUTHSERVER_PATH, {client_key_text, server_key_text})
+                .rfind("usage: authserver <port> <clientkey> <serverkey> <serverID> [<lifetime> [<clientaddr>]] "
+                       "[-DDEBUG]\n",
+                       0),
             0u);
 }
 

@@ -6,7 +6,6 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -258,39 +257,34 @@ TEST(Passfeed, ClearsTheReceiveBufferOnlyBeforeAnExchangesFirstReceives) {
 TEST(Passfeed, StartUpFailures) {
   struct Row {
     const char* name;
-    std::vector<std::string> args;  // "PORT" and "FILE" are filled in
+    std::vector<std::string> args;  // after the port; "FILE" and "MISSING" are filled in
     bool port_taken;
     std::string output;
   };
   const std::string long_password(max_password_chars + 1, 'p');
   const Row rows[] = {
-      {"two arguments", {"PORT", secret}, false, "usage: passfeed <serverport> <password> <input file>\n"},
-      {"five arguments", {"PORT", secret, "FILE", "-DDEBUG", "x"}, false,
+      {"two arguments", {secret}, false, "usage: passfeed <serverport> <password> <input file>\n"},
+      {"five arguments", {secret, "FILE", "-DDEBUG", "x"}, false,
        "usage: passfeed <serverport> <password> <input file>\n"},
       // The port is taken: a bind would fail, so nothing may be bound first.
-      {"missing file", {"PORT", secret, "MISSING"}, true, "Input file doesn't exist\n"},
-      {"missing file, debug", {"PORT", secret, "MISSING", "-DDEBUG"}, true, "Input file doesn't exist\n"},
-      {"51-character password", {"PORT", long_password, "FILE", "-DDEBUG"}, true,
+      {"missing file", {secret, "MISSING"}, true, "Input file doesn't exist\n"},
+      {"missing file, debug", {secret, "MISSING", "-DDEBUG"}, true, "Input file doesn't exist\n"},
+      {"51-character password", {long_password, "FILE", "-DDEBUG"}, true,
        "Password longer than 50 characters\nABORT\n"},
-      {"51-character password, no debug", {"PORT", long_password, "FILE"}, true, "ABORT\n"},
-      {"port in use", {"PORT", secret, "FILE", "-DDEBUG"}, true, "Error binding to socket\nABORT\n"},
-      {"port in use, no debug", {"PORT", secret, "FILE", "-DDEBUGX"}, true, "ABORT\n"},
+      {"51-character password, no debug", {long_password, "FILE"}, true, "ABORT\n"},
+      {"port in use", {secret, "FILE", "-DDEBUG"}, true, "Error binding to socket\nABORT\n"},
+      {"port in use, no debug", {secret, "FILE", "-DDEBUGX"}, true, "ABORT\n"},
   };
   for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
     TempDir dir;
     write_file(dir / "file", {1, 2, 3});
-    const std::uint16_t port = free_udp_port();
-    std::optional<UdpPeer> holder;
-    if (row.port_taken) holder.emplace(port);
     std::vector<std::string> args = row.args;
     for (auto& arg : args) {
-      if (arg == "PORT") arg = std::to_string(port);
       if (arg == "FILE") arg = (dir / "file").string();
       if (arg == "MISSING") arg = (dir / "missing").string();
     }
-    Process server(PASSFEED_PATH, args, dir / "stdout");
-    EXPECT_EQ(server.wait(10s), 0) << row.name;
-    EXPECT_EQ(server.output(), row.output) << row.name;
+    EXPECT_EQ(startup_output(PASSFEED_PATH, args, row.port_taken), row.output);
   }
 }
 

@@ -213,14 +213,7 @@ TEST(ServerStartup, EndsBeforeServing) {
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
-    TempDir dir;
-    const std::uint16_t port = free_udp_port();
-    std::optional<UdpPeer> holder;
-    if (row.port_in_use) holder.emplace(port);
-    std::vector<std::string> args = {std::to_string(port)};
-    args.insert(args.end(), row.args.begin(), row.args.end());
-    Process server(SERVER_PATH, args, dir / "stdout");
-    EXPECT_EQ(output_at_exit(server), row.expected);
+    EXPECT_EQ(startup_output(SERVER_PATH, row.args, row.port_in_use), row.expected);
   }
 }
 

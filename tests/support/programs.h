@@ -59,6 +59,11 @@ class FileServerRun {
   std::optional<ServerProcess> server;
 };
 
+// Runs the server program `path <port> args...` on a fresh port, held by a
+// socket of the test's own when port_taken, and returns what it printed by
+// the time it ended by itself (with status 0, or a failure).
+std::string startup_output(const std::string& path, const std::vector<std::string>& args, bool port_taken = false);
+
 // Waits for process to end by itself, expects exit status 0, and returns
 // everything it printed.
 std::string output_at_exit(Process& process, std::chrono::milliseconds deadline = 20s);
