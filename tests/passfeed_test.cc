@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
@@ -26,6 +27,45 @@ using namespace testing_support;
 
 constexpr char secret[] = "secret";
 
+// What a client saw of one DATA stream and its TERMINATE.
+struct Stream {
+  bytes content;
+  std::vector<std::uint32_t> lengths;
+  sha1_digest digest{};
+};
+
+// Receives DATA up to the TERMINATE, checking sizes, pids from 1 and the
+// zero bytes after each piece.
+Stream receive_stream(const UdpPeer& peer) {
+  Stream stream;
+  for (std::uint32_t pid = 1;; ++pid) {
+    const auto got = peer.receive(10s);
+    if (!got) {
+      ADD_FAILURE() << "stream stopped before TERMINATE";
+      return stream;
+    }
+    const bytes& d = got->bytes;
+    if (get_u16_net(d, type_at) == TERMINATE) {
+      EXPECT_EQ(d.size(), terminate_size);
+      EXPECT_EQ(get_u32_net(d, length_at), digest_len);
+      stream.digest = get_array<digest_len>(d, terminate_digest_at);
+      return stream;
+    }
+    EXPECT_EQ(get_u16_net(d, type_at), DATA);
+    EXPECT_EQ(d.size(), data_size) << "pid " << pid;
+    if (d.size() != data_size) return stream;
+    EXPECT_EQ(get_u16_net(d, reserved_at), 0);
+    EXPECT_EQ(get_u32_net(d, data_pid_at), pid);
+    const std::uint32_t length = get_u32_net(d, length_at);
+    EXPECT_LE(length, data_bytes_len);
+    if (length > data_bytes_len) return stream;
+    stream.lengths.push_back(length);
+    const auto begin = d.begin() + static_cast<long>(data_bytes_at);
+    stream.content.insert(stream.content.end(), begin, begin + length);
+    EXPECT_TRUE(std::all_of(begin + length, d.end(), [](std::uint8_t b) { return b == 0; })) << "pid " << pid;
+  }
+}
+
 // One passfeed serving a file from a temporary directory, with a client
 // socket of the test's own. The destructor stops the server by its PID.
 class Feed : public FileServerRun {
@@ -36,7 +76,6 @@ class Feed : public FileServerRun {
       : FileServerRun(program, password, file, last) {}
 
   std::uint16_t next_type() const { return testing_support::next_type(client); }
-  Stream receive_stream() const { return testing_support::receive_stream(client); }
 
   // Checks a stream against the input file as it is now.
   void expect_file(const Stream& stream) const {
@@ -52,7 +91,7 @@ class Feed : public FileServerRun {
     ASSERT_EQ(next_type(), PASS_REQ);
     send(pass_resp(secret));
     ASSERT_EQ(next_type(), PASS_ACCEPT);
-    expect_file(receive_stream());
+    expect_file(receive_stream(client));
   }
 
   // The output of a server that should still be running after printing
@@ -84,7 +123,7 @@ TEST(Passfeed, StreamsFilesInPiecesOfAThousand) {
     ASSERT_EQ(feed.next_type(), PASS_REQ);
     feed.send(pass_resp(secret));
     ASSERT_EQ(feed.next_type(), PASS_ACCEPT);
-    const Stream stream = feed.receive_stream();
+    const Stream stream = receive_stream(feed.client);
     EXPECT_EQ(stream.lengths, row.lengths) << row.size << " bytes";
     feed.expect_file(stream);
     EXPECT_EQ(feed.printed("OK\n"),
@@ -117,7 +156,7 @@ TEST(Passfeed, AcceptsTheThirdPassword) {
   ASSERT_EQ(feed.next_type(), PASS_REQ);
   feed.send(pass_resp(secret));
   ASSERT_EQ(feed.next_type(), PASS_ACCEPT);
-  feed.expect_file(feed.receive_stream());
+  feed.expect_file(receive_stream(feed.client));
   EXPECT_EQ(feed.printed("OK\n"), "JOIN_REQ received\n"
                                   "PASS_RESP received\nIm getting " + std::string(password_len, 'x') + "\n"
                                   "password not correct\n"
@@ -210,7 +249,7 @@ TEST(Passfeed, ServesTheNextClientAfresh) {
   }
   feed.send(pass_resp(secret));
   ASSERT_EQ(feed.next_type(), PASS_ACCEPT);
-  feed.expect_file(feed.receive_stream());
+  feed.expect_file(receive_stream(feed.client));
   ASSERT_TRUE(feed.server->wait_for_output("OK\n"));
 
   write_file(feed.input(), random_bytes(1500, 8));
@@ -246,7 +285,7 @@ TEST(Passfeed, ClearsTheReceiveBufferOnlyBeforeAnExchangesFirstReceives) {
   ASSERT_EQ(feed.next_type(), PASS_REQ);
   feed.send(bare(PASS_RESP, 6));
   ASSERT_EQ(feed.next_type(), PASS_ACCEPT);
-  feed.expect_file(feed.receive_stream());
+  feed.expect_file(receive_stream(feed.client));
   ASSERT_TRUE(feed.server->wait_for_output("OK\n"));
   // Cleared before the JOIN_REQ: two bytes of type read with a zero length,
   // not the 6 that the last PASS_RESP left.
