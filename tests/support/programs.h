@@ -60,8 +60,8 @@ class FileServerRun {
 };
 
 // Runs the server program `path <port> args...` on a fresh port, held by a
-// socket of the test's own when port_taken, and returns what it printed by
-// the time it ended by itself (with status 0, or a failure).
+// socket of the test's own when port_taken, until it ends by itself; returns
+// what it printed. An exit status other than 0 is a failure.
 std::string startup_output(const std::string& path, const std::vector<std::string>& args, bool port_taken = false);
 
 // Waits for process to end by itself, expects exit status 0, and returns

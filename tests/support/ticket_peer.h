@@ -51,8 +51,8 @@ bytes type_only(std::uint16_t type, std::size_t size = ticket::as_err_size);
 
 bytes as_req(const std::string& client_id, const std::string& server_id);
 
-// The AS_REP fields of an answer that a client accepts: a fresh key for
-// "srv", valid for 300 s, and a whole ticket area of distinct bytes.
+// The AS_REP fields of an answer that a client accepts: session for "srv",
+// issued now for 300 s, and a whole ticket area of distinct bytes.
 ticket::as_rep_fields good_as_rep(const des_key& session = session_key);
 
 // An AS_REP under client_key_text; length replaces its length field.
