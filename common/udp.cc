@@ -23,13 +23,18 @@ bool resolve_ipv4(const char* name, std::uint16_t port, sockaddr_in& addr) {
   return inet_pton(AF_INET, text, &addr.sin_addr) == 1;
 }
 
-sockaddr_in any_address(std::uint16_t port) {
+// An IPv4 socket address: family, port and address, every other byte zero.
+static sockaddr_in ipv4_address(std::uint32_t host_order_address, std::uint16_t port) {
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
   addr.sin_port = htons(port);
-  addr.sin_addr.s_addr = htonl(INADDR_ANY);
+  addr.sin_addr.s_addr = htonl(host_order_address);
   return addr;
 }
+
+sockaddr_in any_address(std::uint16_t port) { return ipv4_address(INADDR_ANY, port); }
+
+sockaddr_in loopback_address(std::uint16_t port) { return ipv4_address(INADDR_LOOPBACK, port); }
 
 bool bound_receive_wait(int fd, int seconds) {
   timeval bound{};

@@ -31,6 +31,9 @@ bool resolve_ipv4(const char* name, std::uint16_t port, sockaddr_in& addr);
 // The wildcard IPv4 address at the port.
 sockaddr_in any_address(std::uint16_t port);
 
+// 127.0.0.1 at the port.
+sockaddr_in loopback_address(std::uint16_t port);
+
 // Bounds every later receive on fd by seconds; 0 lifts the bound.
 bool bound_receive_wait(int fd, int seconds);
 

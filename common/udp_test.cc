@@ -13,6 +13,17 @@
 
 namespace {
 
+// A UDP socket bound to 127.0.0.1 on a port the system chooses; self is its
+// address.
+int bound_loopback_socket(sockaddr_in& self) {
+  const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+  self = loopback_address(0);
+  if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&self), sizeof self) != 0) return -1;
+  socklen_t len = sizeof self;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&self), &len);
+  return fd;
+}
+
 TEST(ResolveIpv4, TakesDottedTextAndRefusesWhatCannotResolve) {
   sockaddr_in addr{};
   ASSERT_TRUE(resolve_ipv4("127.0.0.1", 70000 % 65536, addr));
@@ -30,14 +41,9 @@ TEST(MyAddr, GivesTheLocalHostsAddresses) {
 }
 
 TEST(BoundReceiveWait, EndsASilentWaitAsAFailedReceive) {
-  const int fd = socket(AF_INET, SOCK_DGRAM, 0);
-  ASSERT_GE(fd, 0);
   sockaddr_in self{};
-  self.sin_family = AF_INET;
-  self.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&self), sizeof self), 0);
-  socklen_t len = sizeof self;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&self), &len);
+  const int fd = bound_loopback_socket(self);
+  ASSERT_GE(fd, 0);
 
   std::array<std::uint8_t, 16> buffer{};
   ASSERT_TRUE(bound_receive_wait(fd, 1));
@@ -56,14 +62,9 @@ TEST(BoundReceiveWait, EndsASilentWaitAsAFailedReceive) {
 }
 
 TEST(ReceiveStreamDatagram, TakesAQueuedDatagramAndWaitsOutASilentSocket) {
-  const int fd = socket(AF_INET, SOCK_DGRAM, 0);
-  ASSERT_GE(fd, 0);
   sockaddr_in self{};
-  self.sin_family = AF_INET;
-  self.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&self), sizeof self), 0);
-  socklen_t len = sizeof self;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&self), &len);
+  const int fd = bound_loopback_socket(self);
+  ASSERT_GE(fd, 0);
 
   const std::array<std::uint8_t, 20> datagram{4, 5, 6};
   ASSERT_TRUE(send_datagram(fd, datagram, self));

@@ -16,6 +16,8 @@
 #include <stdexcept>
 #include <thread>
 
+#include "common/udp.h"
+
 namespace testing_support {
 
 Process::Process(const std::string& path, const std::vector<std::string>& args, const std::filesystem::path& output)
@@ -103,11 +105,8 @@ std::uint16_t free_udp_port() {
   for (;;) {
     const auto port = static_cast<std::uint16_t>(20000 + sequence() % 12000);
     const int fd = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(port);
-    addr.sin_addr.s_addr = htonl(INADDR_ANY);
-    const bool free = bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+    const sockaddr_in addr = any_address(port);
+    const bool free = bind(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0;
     close(fd);
     if (free) return port;
   }

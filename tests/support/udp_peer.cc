@@ -7,15 +7,11 @@
 
 #include <stdexcept>
 
+#include "common/udp.h"
+
 namespace testing_support {
 
-sockaddr_in loopback(std::uint16_t port) {
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(port);
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  return addr;
-}
+sockaddr_in loopback(std::uint16_t port) { return loopback_address(port); }
 
 UdpPeer::UdpPeer(std::uint16_t port) {
   fd_ = socket(AF_INET, SOCK_DGRAM, 0);
