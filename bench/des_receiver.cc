@@ -24,16 +24,8 @@ int main(int argc, char* argv[]) {
   const int fd = bench::open_receiver(buffer_bytes);
   const auto cipher = std::span<const std::uint8_t>(rx).subspan(ticket::krb_prv_cipher_at);
 
-  bench::tally t;
-  for (;;) {
-    const std::size_t got = bench::receive_one(fd, rx, how);
-    if (got == 0) {
-      t.timed_out = true;
-      break;
-    }
-    if (got <= bench::end_marker_size) break;
+  bench::receive_stream(fd, rx, how, [&] {
     if (!decrypt_part(key, cipher, ticket::prv_body_size, body)) bench::die("record does not fit");
-    t.note(get_u32_net(body, ticket::prv_data_at), bench::seconds_now());
-  }
-  bench::print_tally(t);
+    return get_u32_net(body, ticket::prv_data_at);
+  });
 }

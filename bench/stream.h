@@ -77,6 +77,24 @@ std::size_t receive_one(int fd, std::span<std::uint8_t> buffer, waiting how);
 // Prints the tally as one line of key=value fields.
 void print_tally(const tally& t);
 
+// Receives a sender's stream into rx until its end marker or a timeout,
+// asking record_number for the number of each datagram, then prints the
+// tally.
+template <typename RecordNumber>
+void receive_stream(int fd, std::span<std::uint8_t> rx, waiting how, RecordNumber record_number) {
+  tally t;
+  for (;;) {
+    const std::size_t got = receive_one(fd, rx, how);
+    if (got == 0) {
+      t.timed_out = true;
+      break;
+    }
+    if (got <= end_marker_size) break;
+    t.note(record_number(), seconds_now());
+  }
+  print_tally(t);
+}
+
 }  // namespace bench
 
 #endif

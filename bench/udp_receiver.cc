@@ -25,15 +25,5 @@ int main(int argc, char* argv[]) {
   const std::span<std::uint8_t> rx(buffer.data(), size);
   const int fd = bench::open_receiver(buffer_bytes);
 
-  bench::tally t;
-  for (;;) {
-    const std::size_t got = bench::receive_one(fd, rx, how);
-    if (got == 0) {
-      t.timed_out = true;
-      break;
-    }
-    if (got <= bench::end_marker_size) break;
-    t.note(get_u32_net(rx, seq_at), bench::seconds_now());
-  }
-  bench::print_tally(t);
+  bench::receive_stream(fd, rx, how, [&] { return get_u32_net(rx, seq_at); });
 }
