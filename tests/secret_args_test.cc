@@ -39,7 +39,10 @@ std::vector<std::string> cmdline_of(pid_t pid) {
 // args as the process list must show them: the secrets (argv indexes)
 // replaced by 'x's of the same length.
 std::vector<std::string> hidden(const std::string& path, std::vector<std::string> args, const std::set<int>& secrets) {
-  for (const int index : secrets) args[static_cast<std::size_t>(index - 1)].assign(args[index - 1].size(), 'x');
+  for (const int index : secrets) {
+    std::string& secret = args[static_cast<std::size_t>(index - 1)];
+    secret.assign(secret.size(), 'x');
+  }
   args.insert(args.begin(), path);
   return args;
 }
