@@ -17,6 +17,7 @@
 #include "common/console.h"
 #include "common/hex.h"
 #include "common/local_addr.h"
+#include "common/secret_arg.h"
 #include "common/udp.h"
 #include "ticket/codec.h"
 #include "ticket/des.h"
@@ -136,7 +137,9 @@ int main(int argc, char* argv[]) {
   }
   if (!parse_u16(argv[1], s.port)) abort_run(s.debug, "port is not a number from 0 to 65535\n");
   if (!parse_key(argv[2], s.client_key, client_schedule)) abort_run(s.debug, "Incorrect client key\n");
+  hide_argument(argv[2]);
   if (!parse_key(argv[3], s.server_key, server_schedule)) abort_run(s.debug, "Incorrect server key\n");
+  hide_argument(argv[3]);
   if (!ticket::make_id(argv[4], s.server_id)) abort_run(s.debug, "serverID longer than %zu bytes\n", ticket::id_len);
   if (args >= 5 && !parse_u16(argv[5], s.lifetime)) abort_run(s.debug, "lifetime is not a number from 0 to 65535\n");
   if (args >= 6) {

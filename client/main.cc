@@ -19,6 +19,7 @@
 #include "common/hex.h"
 #include "common/local_addr.h"
 #include "common/numbers.h"
+#include "common/secret_arg.h"
 #include "common/sha1.h"
 #include "common/udp.h"
 #include "ticket/codec.h"
@@ -118,6 +119,7 @@ int main(int argc, char* argv[]) {
 
   // 3. Turn the key text into key bytes; the key is checked only in step 8.
   to_hex(argv[3], s.auth_key);
+  hide_argument(argv[3]);
 
   // 4. Resolve the authentication server.
   sockaddr_in auth_addr{};

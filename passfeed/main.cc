@@ -10,6 +10,7 @@
 
 #include "common/console.h"
 #include "common/numbers.h"
+#include "common/secret_arg.h"
 #include "common/sha1.h"
 #include "common/udp.h"
 #include "password/codec.h"
@@ -63,6 +64,8 @@ int main(int argc, char* argv[]) {
   // read system call per 64 KiB rather than one per piece.
   std::array<char, std::size_t{64} * 1024> file_buffer;
   sockaddr_in peer{};
+  // One character more than an accepted password, so a longer one stays too long.
+  std::array<char, max_password_chars + 2> password_text;
   encode_pass_req(pass_req);
   encode_pass_accept(pass_accept);
   encode_pass_reject(pass_reject);
@@ -72,7 +75,7 @@ int main(int argc, char* argv[]) {
     std::printf("usage: passfeed <serverport> <password> <input file>\n");
     end_run();
   }
-  set.password = argv[2];
+  set.password = take_argument(argv[2], password_text);
   set.input_file = argv[3];
 
   // 2. The input file must exist; said in every mode, before anything else.

@@ -9,6 +9,7 @@
 
 #include "common/console.h"
 #include "common/numbers.h"
+#include "common/secret_arg.h"
 #include "common/sha1.h"
 #include "common/udp.h"
 #include "password/codec.h"
@@ -50,6 +51,8 @@ int main(int argc, char* argv[]) {
   // one write system call per 64 KiB rather than one per piece.
   std::array<char, std::size_t{64} * 1024> file_buffer;
   sockaddr_in server{};
+  // One character more than a password that fits, so a longer one stays too long.
+  std::array<std::array<char, password_len + 2>, password_count> password_texts;
   encode_join_req(join_req);
 
   // 1. Check the argument count.
@@ -58,7 +61,8 @@ int main(int argc, char* argv[]) {
     end_run();
   }
   set.server_name = argv[1];
-  set.passwords = {argv[3], argv[4], argv[5]};
+  set.passwords = {take_argument(argv[3], password_texts[0]), take_argument(argv[4], password_texts[1]),
+                   take_argument(argv[5], password_texts[2])};
   set.output_file = argv[6];
 
   // 2. Debug switch, then refuse a password that cannot be sent whole.

@@ -16,6 +16,7 @@
 #include "common/console.h"
 #include "common/hex.h"
 #include "common/numbers.h"
+#include "common/secret_arg.h"
 #include "common/sha1.h"
 #include "common/udp.h"
 #include "ticket/codec.h"
@@ -74,6 +75,7 @@ int main(int argc, char* argv[]) {
   }
   s.debug = debug_switch(argc, argv, 3);
   to_hex(argv[2], s.server_key);
+  hide_argument(argv[2]);
   s.port = port_number(argv[1]);
   s.input_file = argv[3];
 
