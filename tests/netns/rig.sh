@@ -61,8 +61,7 @@ rig_sweep() {
     pid=${BASH_REMATCH[1]}
     [[ $pid == "$$" ]] && continue
     kill -0 "$pid" 2>/dev/null && continue
-    ip netns del "$ns" 2>/dev/null || true
-    rm -rf "/etc/netns/$ns"
+    rig_remove "$ns"
   done < <(ip netns list)
   for dir in /etc/netns/"$rig_prefix"*; do
     [[ -d $dir && ${dir##*/} =~ ^${rig_prefix}([0-9]+)[a-z]$ ]] || continue
@@ -83,13 +82,23 @@ rig_stop_all() {
   rig_started=()
 }
 
+# rig_remove NS: ends whatever still runs inside the namespace (programs that
+# a started shell put in the background), then deletes it.
+rig_remove() {
+  local pid
+  for pid in $(ip netns pids "$1" 2>/dev/null); do
+    kill -KILL "$pid" 2>/dev/null || true
+  done
+  ip netns del "$1" 2>/dev/null || true
+  rm -rf "/etc/netns/$1"
+}
+
 rig_cleanup() {
   local ns
   rig_stop_all
   [[ -n $rig_work ]] && rm -rf "$rig_work"
   for ns in "${rig_namespaces[@]}"; do
-    ip netns del "$ns" 2>/dev/null || true
-    rm -rf "/etc/netns/$ns"
+    rig_remove "$ns"
   done
   rig_namespaces=()
   rmdir /etc/netns 2>/dev/null || true
