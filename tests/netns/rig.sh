@@ -93,15 +93,23 @@ rig_remove() {
   rm -rf "/etc/netns/$1"
 }
 
-rig_cleanup() {
+# Stops the programs and removes the hosts, so that a script can build the
+# rig afresh for its next run.
+rig_teardown() {
   local ns
   rig_stop_all
-  [[ -n $rig_work ]] && rm -rf "$rig_work"
   for ns in "${rig_namespaces[@]}"; do
     rig_remove "$ns"
   done
   rig_namespaces=()
+  rig_ns_of=()
   rmdir /etc/netns 2>/dev/null || true
+}
+
+rig_cleanup() {
+  rig_teardown
+  [[ -n $rig_work ]] && rm -rf "$rig_work"
+  rig_work=
 }
 
 # Makes the namespaces of the hosts, each with loopback up and its files.
