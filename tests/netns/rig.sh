@@ -43,6 +43,10 @@ rig_require() {
     echo "SKIPPED: needs root to make network namespaces"
     exit "$rig_skip"
   fi
+  if [[ ! -e /etc/hosts ]]; then
+    echo "SKIPPED: no /etc/hosts for each host's own hosts file to be mounted over"
+    exit "$rig_skip"
+  fi
   local tool
   for tool in ip unshare hostname; do
     if ! command -v "$tool" >/dev/null; then
@@ -124,8 +128,10 @@ rig_make_hosts() {
     ip -n "$ns" link set lo up
     mkdir -p "/etc/netns/$ns"
     printf '127.0.0.1 localhost\n%s' "$rig_hosts_lines" >"/etc/netns/$ns/hosts"
-    printf 'hosts: files\n' >"/etc/netns/$ns/nsswitch.conf"
-    : >"/etc/netns/$ns/resolv.conf"
+    # `ip netns exec` can mount a file only over one that exists, and warns
+    # on the programs' output otherwise.
+    [[ -e /etc/nsswitch.conf ]] && printf 'hosts: files\n' >"/etc/netns/$ns/nsswitch.conf"
+    [[ -e /etc/resolv.conf ]] && : >"/etc/netns/$ns/resolv.conf"
   done
 }
 
