@@ -38,10 +38,10 @@ constexpr const char* usage =
     "  serverkey   16 hexadecimal digits: the key the application server holds as authserverkey\n"
     "  serverID    identifier of the one application server tickets are issued for (at most 40 bytes)\n"
     "  lifetime    seconds a session key stays valid, 0 to 65535 (default 300)\n"
-    "  clientaddr  the address put into every ticket: the one the client host's own name resolves to there,\n"
-    "              as dotted-decimal text, or a host name resolved here at start-up, or the word source for\n"
-    "              each request's source address (default: this host's own first address for a request\n"
-    "              from this host, the source address for any other)\n"
+    "  clientaddr  the address put into every ticket, which must be the one the client's own host name\n"
+    "              resolves to on the client's host: dotted-decimal, a host name resolved here at start-up,\n"
+    "              or source for the source address of each request (default: this host's own first\n"
+    "              address for a request from this host, the source address for any other)\n"
     "  -DDEBUG     as the last argument: one line per answer\n";
 
 struct settings {

@@ -1,3 +1,4 @@
+# shellcheck shell=bash disable=SC2016
 # The network rig: "hosts" made of network namespaces joined by veth pairs,
 # sourced by the scripts that run programs between them. Needs root, iproute2
 # and util-linux (unshare).
