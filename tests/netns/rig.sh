@@ -158,7 +158,7 @@ rig_three_hosts() {
   rig_make_hosts serverhost router clienthost
   rig_link serverhost 198.18.1.1/24 router 198.18.1.254/24 eth0 toserver
   rig_link clienthost 198.18.2.1/24 router 198.18.2.254/24 eth0 toclient
-  ip netns exec "${rig_ns_of[router]}" sysctl -q -w net.ipv4.ip_forward=1
+  ip netns exec "${rig_ns_of[router]}" sh -c 'echo 1 >/proc/sys/net/ipv4/ip_forward'
   ip -n "${rig_ns_of[serverhost]}" route add default via 198.18.1.254
   ip -n "${rig_ns_of[clienthost]}" route add default via 198.18.2.254
 }
