@@ -19,15 +19,17 @@
 # /etc/resolv.conf, which `ip netns exec` mounts from /etc/netns/NAMESPACE/.
 # The hosts files map each host name to the host's address on the shared
 # link, as a careful set-up of two machines does; the resolver looks at files
-# only, so no name lookup ever leaves a host. Every interface lives inside a
-# namespace (each host's is eth0), so deleting the namespaces removes every
-# link, address, route and queueing discipline with them.
+# only, and no host has a link out of the rig, so no name lookup or datagram
+# ever leaves the machine. Every interface lives inside a namespace (each
+# host's is eth0), so deleting the namespaces removes every link, address,
+# route and queueing discipline with them.
 #
 # Namespace names carry the PID of the script that made them, so concurrent
 # runs never meet. rig_cleanup (on every exit of the script, by trap) stops
-# the programs started and removes what this run made; a run that was killed
-# outright leaves its namespaces behind, and the next run removes those whose
-# PID is gone.
+# the programs started, and anything else still running inside the
+# namespaces, and removes what this run made. A run killed outright leaves
+# its namespaces behind; the next run removes those whose PID is gone, with
+# whatever still runs inside them.
 
 rig_prefix=ftrig
 rig_id=$rig_prefix$$
