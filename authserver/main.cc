@@ -39,7 +39,10 @@ constexpr const char* usage =
     "  serverkey   16 hexadecimal digits: the key the application server holds as authserverkey\n"
     "  serverID    identifier of the one application server tickets are issued for (at most 40 bytes)\n"
     "  lifetime    seconds a session key stays valid, 0 to 65535 (default 300)\n"
-    "  clientaddr  IPv4 address put into every ticket (default: the requesting client host's own address)\n"
+    "  clientaddr  the address put into every ticket, which must be the one the client's own host name\n"
+    "              resolves to on the client's host: dotted-decimal, a host name resolved here at start-up,\n"
+    "              or source for the source address of each request (default: this host's own first\n"
+    "              address for a request from this host, the source address for any other)\n"
     "  -DDEBUG     as the last argument: one line per answer\n";
 
 struct settings {
@@ -49,6 +52,7 @@ struct settings {
   ticket::id_field server_id{};
   std::uint16_t lifetime = default_lifetime;
   bool fixed_client_addr = false;
+  bool source_client_addr = false;
   ticket::ipv4_addr client_addr{};
   // This host's addresses as my_addr gives them, its own first address first.
   std::array<ticket::ipv4_addr, local_addr_room> local_addrs{};
@@ -78,6 +82,14 @@ bool parse_key(const char* text, des_key& key, key_schedule& schedule) {
   return make_key_schedule(key, schedule) == 0;
 }
 
+// Digits and dots only: meant as an address, never looked up as a name (the
+// resolver would take "10.1.2" for 10.1.0.2).
+bool numeric_text(const char* text) {
+  for (; *text != '\0'; ++text)
+    if (*text != '.' && !std::isdigit(static_cast<unsigned char>(*text))) return false;
+  return true;
+}
+
 ticket::ipv4_addr addr_of(const sockaddr_in& socket_addr) {
   ticket::ipv4_addr addr{};
   std::memcpy(addr.data(), &socket_addr.sin_addr, addr.size());
@@ -90,6 +102,7 @@ ticket::ipv4_addr addr_of(const sockaddr_in& socket_addr) {
 // address is this host's; any other request carries it as its source.
 ticket::ipv4_addr ticket_address(const settings& s, const sockaddr_in& from) {
   if (s.fixed_client_addr) return s.client_addr;
+  if (s.source_client_addr) return addr_of(from);
   const ticket::ipv4_addr source = addr_of(from);
   if (s.local_count == 0) return source;
   bool local = source[0] == 127;
@@ -143,8 +156,18 @@ int main(int argc, char* argv[]) {
   if (!ticket::make_id(argv[4], s.server_id)) abort_run(s.debug, "serverID longer than %zu bytes\n", ticket::id_len);
   if (args >= 5 && !parse_u16(argv[5], s.lifetime)) abort_run(s.debug, "lifetime is not a number from 0 to 65535\n");
   if (args >= 6) {
-    if (inet_pton(AF_INET, argv[6], s.client_addr.data()) != 1) abort_run(s.debug, "clientaddr is no IPv4 address\n");
-    s.fixed_client_addr = true;
+    if (std::strcmp(argv[6], "source") == 0) {
+      s.source_client_addr = true;
+    } else if (numeric_text(argv[6])) {
+      if (inet_pton(AF_INET, argv[6], s.client_addr.data()) != 1) abort_run(s.debug, "clientaddr is no IPv4 address\n");
+      s.fixed_client_addr = true;
+    } else {
+      sockaddr_in named{};
+      if (!resolve_ipv4(argv[6], 0, named))
+        abort_run(s.debug, "clientaddr %s does not resolve to an IPv4 address\n", argv[6]);
+      s.client_addr = addr_of(named);
+      s.fixed_client_addr = true;
+    }
   }
 
   // 2. Learn this host's own addresses, to recognise requests from it.

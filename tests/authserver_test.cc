@@ -75,6 +75,7 @@ TEST(Authserver, IssuesSessionKeyAndTicketForTheServedServer) {
       {"defaults: this host's own address for a local client", {"-DDEBUG"}, 300, own_first_addr()},
       {"lifetime", {"77"}, 77, own_first_addr()},
       {"explicit client address", {"0", "10.1.2.3", "-DDEBUG"}, 0, {10, 1, 2, 3}},
+      {"client host name, resolved here", {"300", "localhost"}, 300, {127, 0, 0, 1}},
   };
   for (const Row& row : rows) {
     AuthRun run;
@@ -110,6 +111,31 @@ TEST(Authserver, IssuesSessionKeyAndTicketForTheServedServer) {
   }
 }
 
+// The ticket address for a request sent from 127.0.0.2, another address of
+// this host that is not its own first one.
+ipv4_addr ticket_addr_for_request_from_second_loopback(const std::vector<std::string>& extra) {
+  AuthRun run;
+  run.start(extra);
+  const UdpPeer client(0, 0x7f000002);
+  client.send_to(run.server->port(), as_req("alice", "srv"));
+  const auto answer = client.receive();
+  EXPECT_TRUE(answer.has_value());
+  if (!answer) return {};
+  const auto rep = open_as_rep(rx_of(answer->bytes));
+  EXPECT_TRUE(rep.has_value());
+  if (!rep) return {};
+  const auto tkt = open_ticket(*rep);
+  EXPECT_TRUE(tkt.has_value());
+  return tkt ? tkt->client_addr : ipv4_addr{};
+}
+
+TEST(Authserver, SourceTakesEachRequestsOwnAddressWhereTheDefaultTakesThisHostsFirst) {
+  const ipv4_addr second = {127, 0, 0, 2};
+  ASSERT_NE(own_first_addr(), second);
+  EXPECT_EQ(ticket_addr_for_request_from_second_loopback({"300", "source"}), second);
+  EXPECT_EQ(ticket_addr_for_request_from_second_loopback({"300"}), own_first_addr());
+}
+
 TEST(Authserver, AnswersAsErrAndGoesOnServing) {
   AuthRun run;
   run.start({"-DDEBUG"});
@@ -138,6 +164,8 @@ TEST(Authserver, RefusesBadSettingsAtStartup) {
       {{client_key_text, server_key_text, "srv", "65536", "-DDEBUG"},
        "lifetime is not a number from 0 to 65535\nABORT\n"},
       {{client_key_text, server_key_text, "srv", "300", "10.1.2", "-DDEBUG"},
+       "clientaddr is no IPv4 address\nABORT\n"},
+      {{client_key_text, server_key_text, "srv", "300", "999.999.999.999", "-DDEBUG"},
        "clientaddr is no IPv4 address\nABORT\n"},
       {{"133457799BBCDFF0", server_key_text, "srv"}, "ABORT\n"},
   };

@@ -13,12 +13,13 @@ namespace testing_support {
 
 sockaddr_in loopback(std::uint16_t port) { return loopback_address(port); }
 
-UdpPeer::UdpPeer(std::uint16_t port) {
+UdpPeer::UdpPeer(std::uint16_t port, std::uint32_t host_order_addr) {
   fd_ = socket(AF_INET, SOCK_DGRAM, 0);
   if (fd_ < 0) throw std::runtime_error("socket failed");
   int big = 4 * 1024 * 1024;
   setsockopt(fd_, SOL_SOCKET, SO_RCVBUFFORCE, &big, sizeof big);
   sockaddr_in addr = loopback(port);
+  addr.sin_addr.s_addr = htonl(host_order_addr);
   if (bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) throw std::runtime_error("bind failed");
   socklen_t len = sizeof addr;
   getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len);

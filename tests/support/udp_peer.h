@@ -23,8 +23,9 @@ struct Datagram {
 
 class UdpPeer {
  public:
-  // Binds 127.0.0.1:port; port 0 lets the system choose.
-  explicit UdpPeer(std::uint16_t port = 0);
+  // Binds 127.0.0.1:port, or another loopback address given in host byte
+  // order; port 0 lets the system choose.
+  explicit UdpPeer(std::uint16_t port = 0, std::uint32_t host_order_addr = INADDR_LOOPBACK);
   ~UdpPeer();
   UdpPeer(const UdpPeer&) = delete;
   UdpPeer& operator=(const UdpPeer&) = delete;
