@@ -99,7 +99,9 @@ ticket::ipv4_addr addr_of(const sockaddr_in& socket_addr) {
 // The address the client will put into its authenticator, which is the first
 // own address of the client's host. A request that comes from this host
 // (loopback, or one of its own addresses) comes from a client whose first own
-// address is this host's; any other request carries it as its source.
+// address is this host's; any other request carries it as its source. Where
+// the host's name gives no address, a client takes the address its
+// datagrams leave from, which is the request's source here too.
 ticket::ipv4_addr ticket_address(const settings& s, const sockaddr_in& from) {
   if (s.fixed_client_addr) return s.client_addr;
   if (s.source_client_addr) return addr_of(from);

@@ -181,12 +181,14 @@ int main(int argc, char* argv[]) {
   debug_print(s.debug, "Session key still valid\n");
 
   // 15. Build the authenticator: the client's name, its host's first own
-  // address and the clock as nonce.
+  // address and the clock as nonce. A host whose name does not resolve
+  // gives the address its datagrams to the server leave from.
   ticket::authenticator_fields auth{};
   auth.client_id = s.client_id;
-  char** local = my_addr();
-  if (local == nullptr || local[0] == nullptr) abort_run(s.debug, "No IPv4 address found for the local host\n");
-  std::memcpy(auth.client_addr.data(), local[0], ticket::addr_len);
+  const local_addr_origin origin = local_addr_toward(server_addr, auth.client_addr);
+  if (origin == local_addr_origin::none) abort_run(s.debug, "No IPv4 address found for the local host\n");
+  if (origin == local_addr_origin::route)
+    debug_print(s.debug, "The local host name has no IPv4 address: using the source address toward the server\n");
   // The four bytes read as a little-endian host reads them.
   debug_print(s.debug, "local ip address in network byte order = %u\n", get_u32_le(auth.client_addr, 0));
   auth.nonce = ticket::clock_now();

@@ -9,8 +9,6 @@
 #include <array>
 #include <chrono>
 
-#include "common/local_addr.h"
-
 namespace {
 
 // A UDP socket bound to 127.0.0.1 on a port the system chooses; self is its
@@ -32,12 +30,6 @@ TEST(ResolveIpv4, TakesDottedTextAndRefusesWhatCannotResolve) {
   EXPECT_EQ(ntohl(addr.sin_addr.s_addr), 0x7F000001u);
   // Rejected by the C library without asking any name server.
   EXPECT_FALSE(resolve_ipv4("999.999.999.999", 1, addr));
-}
-
-TEST(MyAddr, GivesTheLocalHostsAddresses) {
-  char** list = my_addr();
-  ASSERT_NE(list, nullptr);
-  ASSERT_NE(list[0], nullptr);
 }
 
 TEST(BoundReceiveWait, EndsASilentWaitAsAFailedReceive) {
