@@ -42,7 +42,8 @@ constexpr const char* usage =
     "  clientaddr  the address put into every ticket, which must be the one the client's own host name\n"
     "              resolves to on the client's host: dotted-decimal, a host name resolved here at start-up,\n"
     "              or source for the source address of each request (default: this host's own first\n"
-    "              address for a request from this host, the source address for any other)\n"
+    "              address for a request from this host, the source address for any other, and for\n"
+    "              every request when this host's name has no address)\n"
     "  -DDEBUG     as the last argument: one line per answer\n";
 
 struct settings {
