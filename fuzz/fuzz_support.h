@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <span>
 
+#include "tests/support/key_schedule.h"
 #include "ticket/des.h"
 
 namespace fuzz {
@@ -28,11 +29,7 @@ inline void check(bool holds, const char* invariant) {
   std::abort();
 }
 
-inline key_schedule schedule_of(std::span<const std::uint8_t, 8> key) {
-  key_schedule schedule{};
-  check(make_key_schedule(key, schedule) == 0, "the fuzz keys are usable");
-  return schedule;
-}
+using testing_support::schedule_of;
 
 // A receive buffer after a datagram of these bytes arrived: zeroed first,
 // then as many bytes as fit, since the socket cuts a longer datagram.

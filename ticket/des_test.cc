@@ -7,16 +7,11 @@
 #include <vector>
 
 #include "common/hex.h"
+#include "tests/support/key_schedule.h"
 
 namespace {
 
-key_schedule schedule_of(const char* key_text) {
-  des_key key{};
-  to_hex(key_text, key);
-  key_schedule schedule{};
-  EXPECT_EQ(make_key_schedule(key, schedule), 0) << key_text;
-  return schedule;
-}
+using testing_support::schedule_of;
 
 std::vector<std::uint8_t> bytes_of(const char* hex_text) {
   std::vector<std::uint8_t> bytes;
