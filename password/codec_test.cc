@@ -9,18 +9,13 @@
 #include <vector>
 
 #include "common/bytes.h"
+#include "tests/support/junk.h"
 
 namespace password {
 namespace {
 
-constexpr std::uint8_t junk = 0xAA;
-
-template <std::size_t N>
-std::array<std::uint8_t, N> junk_filled() {
-  std::array<std::uint8_t, N> out;
-  out.fill(junk);
-  return out;
-}
+using testing_support::all_zero;
+using testing_support::junk_filled;
 
 // Bytes 1, 2, 3, ... (never 0 or 0xAA), standing for file content.
 std::vector<std::uint8_t> file_bytes(std::size_t count) {
@@ -93,7 +88,7 @@ TEST(PasswordCodec, PassRespFieldLimits) {
   const std::string too_long(password_len + 1, 'p');
   out = junk_filled<pass_resp_size>();
   EXPECT_FALSE(encode_pass_resp(out, too_long.c_str()));
-  EXPECT_TRUE(std::all_of(out.begin(), out.end(), [](std::uint8_t b) { return b == 0; }));
+  EXPECT_TRUE(all_zero(out));
 
   // size() counts modulo 65536: a text of 65536 + 3 characters must not pass
   // as a 3-character one.
@@ -146,7 +141,7 @@ TEST(PasswordCodec, DataMatchesGoldenBytes) {
 TEST(PasswordCodec, DataRefusesMoreThanItsField) {
   auto out = junk_filled<data_size>();
   EXPECT_FALSE(encode_data(out, 1, file_bytes(data_bytes_len + 1)));
-  EXPECT_TRUE(std::all_of(out.begin(), out.end(), [](std::uint8_t b) { return b == 0; }));
+  EXPECT_TRUE(all_zero(out));
 
   out = junk_filled<data_size>();
   seal_data(out, data_bytes_len + 5, 1);

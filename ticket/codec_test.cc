@@ -9,26 +9,16 @@
 #include <vector>
 
 #include "common/bytes.h"
+#include "tests/support/junk.h"
 #include "tests/support/key_schedule.h"
 #include "ticket/validity.h"
 
 namespace ticket {
 namespace {
 
+using testing_support::all_zero;
+using testing_support::junk_filled;
 using testing_support::schedule_of;
-
-constexpr std::uint8_t junk = 0xAA;
-
-template <std::size_t N>
-std::array<std::uint8_t, N> junk_filled() {
-  std::array<std::uint8_t, N> out;
-  out.fill(junk);
-  return out;
-}
-
-bool all_zero(std::span<const std::uint8_t> bytes) {
-  return std::all_of(bytes.begin(), bytes.end(), [](std::uint8_t b) { return b == 0; });
-}
 
 id_field id_of(const char* text) {
   id_field field{};

@@ -8,15 +8,12 @@
 #include <thread>
 
 #include "common/bytes.h"
+#include "tests/support/junk.h"
 #include "ticket/nonce.h"
 
 namespace testing_support {
 
 using namespace ticket;
-
-static bool all_zero(std::span<const std::uint8_t> area) {
-  return std::all_of(area.begin(), area.end(), [](std::uint8_t b) { return b == 0; });
-}
 
 id_field id_of(const std::string& text) {
   id_field id{};
