@@ -48,6 +48,12 @@ inline std::uint32_t get_u32_le(std::span<const std::uint8_t> in, std::size_t at
          static_cast<std::uint32_t>(field[2]) << 16 | static_cast<std::uint32_t>(field[3]) << 24;
 }
 
+// Zeroes a whole area: encoders start from it, so bytes no field owns go out
+// as zero.
+inline void zero(std::span<std::uint8_t> area) {
+  if (!area.empty()) std::memset(area.data(), 0, area.size());
+}
+
 // Copies a fixed-width field out of a buffer.
 template <std::size_t N>
 inline std::array<std::uint8_t, N> get_array(std::span<const std::uint8_t> in, std::size_t at) {

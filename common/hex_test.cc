@@ -4,7 +4,6 @@
 
 #include <cstring>
 #include <memory>
-#include <string>
 
 namespace {
 
@@ -28,21 +27,15 @@ TEST(ToHex, ConvertsPairsAndHandlesShortOrBadText) {
       {"", {0, 0, 0, 0, 0, 0, 0, 0}},
   };
   for (const auto& row : rows) {
+    // An exact-size heap copy: under AddressSanitizer, a read past the
+    // terminating zero fails the row.
+    const std::size_t len = std::strlen(row.text);
+    auto copy = std::make_unique<char[]>(len + 1);
+    std::memcpy(copy.get(), row.text, len + 1);
     des_key key;
     key.fill(0x5A);
-    to_hex(row.text, key);
-    EXPECT_EQ(key, row.key) << "text \"" << row.text << "\"";
-  }
-}
-
-TEST(ToHex, NeverReadsPastTheTerminatingZero) {
-  // An exact-size heap copy: AddressSanitizer reports any read past it.
-  for (const std::string text : {"", "1", "12345", "0123456789abcde"}) {
-    auto copy = std::make_unique<char[]>(text.size() + 1);
-    std::memcpy(copy.get(), text.c_str(), text.size() + 1);
-    des_key key{};
     to_hex(copy.get(), key);
-    SUCCEED();
+    EXPECT_EQ(key, row.key) << "text \"" << row.text << "\"";
   }
 }
 

@@ -33,17 +33,6 @@ TEST(ToNum, TakesDecimalTextModulo65536) {
   for (const auto& row : rows) EXPECT_EQ(to_num(row.text.c_str()), row.value) << "text \"" << row.text << "\"";
 }
 
-TEST(Size, CountsCharactersModulo65536) {
-  EXPECT_EQ(size(""), 0);
-  EXPECT_EQ(size("passwd"), 6);
-  EXPECT_EQ(size(std::string(65535, 'x').c_str()), 65535);
-  EXPECT_EQ(size(std::string(70000, 'x').c_str()), 4464);
-}
-
-}  // namespace
-
-namespace {
-
 TEST(PortNumber, ReadsLikeAtoiKeptToSixteenBits) {
   const NumRow rows[] = {
       {"8080", 8080}, {"70000", 4464}, {"abc", 0}, {"12ab", 12}, {" 42", 42}, {"-1", 65535}, {"", 0},

@@ -40,17 +40,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   static const key_schedule session = fuzz::schedule_of(fuzz::session_key);
   const auto datagram = fuzz::input(data, size);
 
-  ticket::receive_buffer rx;
-  fuzz::receive_into(rx, datagram);
+  ticket::receive_buffer rx = fuzz::received(datagram);
   reply_area area;
-  area.fill(0xAA);
-  const bool ok = ticket::decrypt_ap_rep(rx, session, area);
-  fuzz::check_decrypt(ok, get_u16_net(rx, ticket::ap_rep_length_at), area,
-                      std::span(rx).subspan(ticket::ap_rep_cipher_at), session);
-  check_reading(area);
-
-  fuzz::receive_into(area, datagram);
-  check_reading(area);
+  fuzz::decrypt_and_use(area, rx, datagram, ticket::decrypt_ap_rep, session, ticket::ap_rep_length_at,
+                        ticket::ap_rep_cipher_at, [](const reply_area& reply) { check_reading(reply); });
 
   // The server's reply to the nonce, through the wire and back.
   const std::uint32_t nonce = get_u32_le(rx, 0);

@@ -18,13 +18,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   static const key_schedule fallback = fuzz::schedule_of(fuzz::session_key);
   const auto datagram = fuzz::input(data, size);
 
-  ticket::receive_buffer rx;
-  fuzz::receive_into(rx, datagram);
+  ticket::receive_buffer rx = fuzz::received(datagram);
   std::array<std::uint8_t, ticket::ticket_area_len> ticket_area;
-  ticket_area.fill(0xAA);
-  const bool ticket_ok = ticket::decrypt_ticket(rx, server, ticket_area);
-  fuzz::check_decrypt(ticket_ok, get_u16_net(rx, ticket::ap_req_ticket_len_at), ticket_area,
-                      std::span(rx).subspan(ticket::ap_req_ticket_at), server);
+  fuzz::decrypt_and_use(ticket_area, rx, datagram, ticket::decrypt_ticket, server, ticket::ap_req_ticket_len_at,
+                        ticket::ap_req_ticket_at, [](const auto& area) { (void)ticket::decode_ticket_body(area); });
   const ticket::ticket_fields tkt = ticket::decode_ticket_body(ticket_area);
 
   // A refused session key ends the server's run; the authenticator is still
@@ -35,16 +32,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const key_schedule& auth_key = verdict == 0 ? session : fallback;
 
   std::array<std::uint8_t, ticket::authenticator_size> auth_area;
-  auth_area.fill(0xAA);
-  const bool auth_ok = ticket::decrypt_authenticator(rx, auth_key, auth_area);
-  fuzz::check_decrypt(auth_ok, get_u16_net(rx, ticket::ap_req_auth_len_at), auth_area,
-                      std::span(rx).subspan(ticket::ap_req_authenticator_at), auth_key);
-  const ticket::authenticator_fields auth = ticket::decode_authenticator(auth_area);
-  (void)(auth.client_id == tkt.client_id && auth.client_addr == tkt.client_addr);
-
-  fuzz::receive_into(ticket_area, datagram);
-  (void)ticket::decode_ticket_body(ticket_area);
-  fuzz::receive_into(auth_area, datagram);
-  (void)ticket::decode_authenticator(auth_area);
+  fuzz::decrypt_and_use(auth_area, rx, datagram, ticket::decrypt_authenticator, auth_key, ticket::ap_req_auth_len_at,
+                        ticket::ap_req_authenticator_at, [&](const auto& area) {
+                          const ticket::authenticator_fields auth = ticket::decode_authenticator(area);
+                          (void)(auth.client_id == tkt.client_id && auth.client_addr == tkt.client_addr);
+                        });
   return 0;
 }

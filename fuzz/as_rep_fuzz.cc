@@ -45,17 +45,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   static const key_schedule session = fuzz::schedule_of(fuzz::session_key);
   const auto datagram = fuzz::input(data, size);
 
-  ticket::receive_buffer rx;
-  fuzz::receive_into(rx, datagram);
+  ticket::receive_buffer rx = fuzz::received(datagram);
   (void)ticket::decode_type(rx);
   std::array<std::uint8_t, ticket::as_rep_body_area> body;
-  body.fill(0xAA);
-  const bool ok = ticket::decrypt_as_rep(rx, client, body);
-  fuzz::check_decrypt(ok, get_u16_net(rx, ticket::as_rep_length_at), body,
-                      std::span(rx).subspan(ticket::as_rep_cipher_at), client);
-  use_body(body, session);
-
-  fuzz::receive_into(body, datagram);
-  use_body(body, session);
+  fuzz::decrypt_and_use(body, rx, datagram, ticket::decrypt_as_rep, client, ticket::as_rep_length_at,
+                        ticket::as_rep_cipher_at, [&](const auto& area) { use_body(area, session); });
   return 0;
 }

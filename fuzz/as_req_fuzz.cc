@@ -12,8 +12,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const auto datagram = fuzz::input(data, size);
-  ticket::receive_buffer rx;
-  fuzz::receive_into(rx, datagram);
+  ticket::receive_buffer rx = fuzz::received(datagram);
   const std::uint16_t type = ticket::decode_type(rx);
   fuzz::check(type == (rx[0] << 8 | rx[1]), "the type is the first two bytes, most significant first");
   const ticket::as_req_fields req = ticket::decode_as_req(rx);

@@ -12,6 +12,10 @@
 #include <cstdlib>
 #include <span>
 
+#include "common/bytes.h"
+#include "tests/support/junk.h"
+#include "tests/support/key_schedule.h"
+#include "ticket/codec.h"
 #include "ticket/des.h"
 
 namespace fuzz {
@@ -28,11 +32,7 @@ inline void check(bool holds, const char* invariant) {
   std::abort();
 }
 
-inline key_schedule schedule_of(std::span<const std::uint8_t, 8> key) {
-  key_schedule schedule{};
-  check(make_key_schedule(key, schedule) == 0, "the fuzz keys are usable");
-  return schedule;
-}
+using testing_support::schedule_of;
 
 // A receive buffer after a datagram of these bytes arrived: zeroed first,
 // then as many bytes as fit, since the socket cuts a longer datagram.
@@ -42,9 +42,14 @@ void receive_into(std::array<std::uint8_t, N>& buffer, std::span<const std::uint
   std::copy_n(datagram.begin(), std::min(datagram.size(), N), buffer.begin());
 }
 
-inline bool all_zero(std::span<const std::uint8_t> bytes) {
-  return std::all_of(bytes.begin(), bytes.end(), [](std::uint8_t b) { return b == 0; });
+// The ticket system's receive buffer after a datagram of these bytes arrived.
+inline ticket::receive_buffer received(std::span<const std::uint8_t> datagram) {
+  ticket::receive_buffer rx;
+  receive_into(rx, datagram);
+  return rx;
 }
+
+using testing_support::all_zero;
 
 // The fuzzer's input as a span; libFuzzer may pass a null pointer with size 0.
 inline std::span<const std::uint8_t> input(const std::uint8_t* data, std::size_t size) {
@@ -67,6 +72,25 @@ void check_decrypt(bool ok, std::size_t length, const std::array<std::uint8_t, N
     check(std::equal(again.begin(), again.begin() + static_cast<std::ptrdiff_t>(length), cipher.begin()),
           "re-encrypting the plaintext gives the received ciphertext");
   }
+}
+
+// What a receiver does with the encrypted part of a datagram: decrypt it
+// into an area filled with junk, check the contract above, and hand the
+// plaintext to use. The cipher hides that plaintext from the fuzzer, so use
+// also gets the raw input as if it were already decrypted; area keeps the
+// decrypted plaintext for the caller.
+template <std::size_t N, class Use>
+void decrypt_and_use(std::array<std::uint8_t, N>& area, const ticket::receive_buffer& rx,
+                     std::span<const std::uint8_t> datagram,
+                     bool (*decrypt)(ticket::received, const key_schedule&, std::span<std::uint8_t, N>),
+                     const key_schedule& key, std::size_t length_at, std::size_t cipher_at, Use use) {
+  area.fill(0xAA);
+  const bool ok = decrypt(rx, key, area);
+  check_decrypt(ok, get_u16_net(rx, length_at), area, std::span(rx).subspan(cipher_at), key);
+  use(area);
+  std::array<std::uint8_t, N> raw;
+  receive_into(raw, datagram);
+  use(raw);
 }
 
 }  // namespace fuzz

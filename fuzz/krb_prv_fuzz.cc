@@ -41,17 +41,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   static const key_schedule session = fuzz::schedule_of(fuzz::session_key);
   const auto datagram = fuzz::input(data, size);
 
-  ticket::receive_buffer rx;
-  fuzz::receive_into(rx, datagram);
+  ticket::receive_buffer rx = fuzz::received(datagram);
   body_area body;
-  body.fill(0xAA);
-  const bool ok = ticket::decrypt_krb_prv(rx, session, body);
-  fuzz::check_decrypt(ok, get_u16_net(rx, ticket::krb_prv_length_at), body,
-                      std::span(rx).subspan(ticket::krb_prv_cipher_at), session);
-  use_body(body);
-
-  fuzz::receive_into(body, datagram);
-  use_body(body);
+  fuzz::decrypt_and_use(body, rx, datagram, ticket::decrypt_krb_prv, session, ticket::krb_prv_length_at,
+                        ticket::krb_prv_cipher_at, use_body);
 
   // One APP_DATA carrying the input, as the server sends it.
   const bool fits = ticket::encode_prv_body(body, ticket::APP_DATA, static_cast<std::uint16_t>(size), datagram);

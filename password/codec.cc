@@ -11,11 +11,6 @@ namespace password {
 namespace {
 
 template <std::size_t N>
-void zero(std::span<std::uint8_t, N> area) {
-  std::fill(area.begin(), area.end(), std::uint8_t{0});
-}
-
-template <std::size_t N>
 void encode_bare(std::span<std::uint8_t, N> out, std::uint16_t type) {
   static_assert(N == header_size);
   zero(out);
@@ -49,7 +44,7 @@ std::span<std::uint8_t, data_bytes_len> data_area(std::span<std::uint8_t, data_s
 void seal_data(std::span<std::uint8_t, data_size> out, std::size_t length, std::uint32_t pid) {
   length = std::min(length, data_bytes_len);
   const auto rest = data_area(out).subspan(length);
-  std::fill(rest.begin(), rest.end(), std::uint8_t{0});
+  zero(rest);
   put_u16_net(out, type_at, DATA);
   put_u16_net(out, reserved_at, 0);
   put_u32_net(out, length_at, static_cast<std::uint32_t>(length));

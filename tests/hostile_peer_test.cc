@@ -199,12 +199,17 @@ TEST(HostileToAuthserver, AnswersOddRequestsAndGoesOnServing) {
   };
   bytes type_alone = as_req("alice", "srv");
   type_alone.resize(2);
+  bytes no_server_id = as_req("alice", "srv");
+  no_server_id.resize(ticket::as_req_server_id_at);
   const Row rows[] = {
       {"empty datagram", {}, ticket::AS_ERR, ""},
       {"type alone", type_alone, ticket::AS_ERR, ""},
       {"server_id without a zero byte", as_req("alice", forty_x), ticket::AS_ERR, ""},
       {"client_id without a zero byte", as_req(forty_x, "srv"), ticket::AS_REP, forty_x},
       {"request cut from 2000 bytes", padded(as_req("alice", "srv")), ticket::AS_REP, "alice"},
+      // Right after a whole request: the missing server_id must read as
+      // zeros, not as the one the buffer held.
+      {"request that ends before server_id", no_server_id, ticket::AS_ERR, ""},
   };
   TempDir dir;
   ServerProcess auth(AUTHSERVER_PATH, {client_key_text, server_key_text, "srv", "-DDEBUG"}, dir / "stdout");

@@ -1,6 +1,5 @@
 #include "ticket/codec.h"
 
-#include <algorithm>
 #include <cstring>
 
 #include "common/bytes.h"
@@ -9,11 +8,6 @@
 namespace ticket {
 
 namespace {
-
-template <std::size_t N>
-void zero(std::span<std::uint8_t, N> area) {
-  std::fill(area.begin(), area.end(), std::uint8_t{0});
-}
 
 // The ciphertext of a received datagram from offset at to the end of the
 // receive buffer: decrypt_part refuses any count that would read beyond it.

@@ -7,16 +7,11 @@
 #include <vector>
 
 #include "common/hex.h"
+#include "tests/support/key_schedule.h"
 
 namespace {
 
-key_schedule schedule_of(const char* key_text) {
-  des_key key{};
-  to_hex(key_text, key);
-  key_schedule schedule{};
-  EXPECT_EQ(make_key_schedule(key, schedule), 0) << key_text;
-  return schedule;
-}
+using testing_support::schedule_of;
 
 std::vector<std::uint8_t> bytes_of(const char* hex_text) {
   std::vector<std::uint8_t> bytes;
@@ -27,7 +22,9 @@ std::vector<std::uint8_t> bytes_of(const char* hex_text) {
   return bytes;
 }
 
-// Reference ciphertexts made with the command-line tool:
+// A reference ciphertext made with the command-line tool (the ticket codec's
+// AP_REP test holds another, of a part whose last block is completed with
+// zero bytes):
 //   openssl enc -des-cbc -provider legacy -provider default -nopad
 //     -K 133457799BBCDFF1 -iv 5A3C96E10F78B42D
 TEST(EncryptPart, MatchesAnIndependentImplementation) {
@@ -37,13 +34,6 @@ TEST(EncryptPart, MatchesAnIndependentImplementation) {
   ASSERT_TRUE(encrypt_part(key, std::span(reinterpret_cast<const std::uint8_t*>(plain), 24), cipher));
   EXPECT_EQ(std::vector<std::uint8_t>(cipher.begin(), cipher.end()),
             bytes_of("9d434c40d1389486482c0e04ad9aba510b287b08c75d1a08"));
-
-  // A partial last block is completed with zero bytes: ten digits encrypt as
-  // the same digits followed by six zero bytes.
-  std::array<std::uint8_t, 16> short_cipher{};
-  ASSERT_TRUE(encrypt_part(key, std::span(reinterpret_cast<const std::uint8_t*>("1700000001"), 10), short_cipher));
-  EXPECT_EQ(std::vector<std::uint8_t>(short_cipher.begin(), short_cipher.end()),
-            bytes_of("a448973ddcc7c4e75a144b95162affaf"));
 }
 
 TEST(EncryptPart, StartsEveryPartFromTheFixedVector) {

@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "common/bytes.h"
+
 namespace ticket {
 
 std::uint16_t encode_nonce_reply(std::span<std::uint8_t, nonce_reply_area> area, std::uint32_t nonce) {
-  std::fill(area.begin(), area.end(), std::uint8_t{0});
+  zero(area);
   const auto successor = static_cast<std::int32_t>(nonce + 1u);
   char text[12];  // "-2147483648" and its zero
   const int text_len = std::snprintf(text, sizeof text, "%d", static_cast<int>(successor));

@@ -8,27 +8,12 @@
 #include <thread>
 
 #include "common/bytes.h"
+#include "tests/support/junk.h"
 #include "ticket/nonce.h"
 
 namespace testing_support {
 
 using namespace ticket;
-
-static bool all_zero(std::span<const std::uint8_t> area) {
-  return std::all_of(area.begin(), area.end(), [](std::uint8_t b) { return b == 0; });
-}
-
-key_schedule schedule_of(const char* key_text) {
-  des_key key{};
-  to_hex(key_text, key);
-  return schedule_of(key);
-}
-
-key_schedule schedule_of(const des_key& key) {
-  key_schedule schedule{};
-  EXPECT_EQ(make_key_schedule(key, schedule), 0) << "a test key was refused";
-  return schedule;
-}
 
 id_field id_of(const std::string& text) {
   id_field id{};

@@ -17,6 +17,7 @@
 
 #include "common/hex.h"
 #include "common/sha1.h"
+#include "tests/support/key_schedule.h"
 #include "tests/support/process.h"
 #include "tests/support/udp_peer.h"
 #include "ticket/codec.h"
@@ -34,10 +35,6 @@ inline constexpr char server_key_text[] = "0E329232EA6D0D73";
 inline constexpr des_key session_key = {0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF};
 // The nonce of the AP_REQ that the tests send by default.
 inline constexpr std::uint32_t default_nonce = 1700000000;
-
-// The schedule of a key given as text or bytes; a refused key is a failure.
-key_schedule schedule_of(const char* key_text);
-key_schedule schedule_of(const des_key& key);
 
 // An identifier field from text; text longer than the field is a failure.
 ticket::id_field id_of(const std::string& text);

@@ -1,0 +1,35 @@
+#ifndef TESTS_SUPPORT_KEY_SCHEDULE_H
+#define TESTS_SUPPORT_KEY_SCHEDULE_H
+
+// The key schedules that tests and fuzz targets build from keys they chose
+// themselves. Header-only and free of GoogleTest, so that the fuzz targets
+// share it: a refused key is a mistake in the caller, and stops the run.
+
+#include <cstdio>
+#include <cstdlib>
+#include <span>
+
+#include "common/hex.h"
+#include "ticket/des.h"
+
+namespace testing_support {
+
+inline key_schedule schedule_of(std::span<const std::uint8_t, 8> key) {
+  key_schedule schedule{};
+  if (make_key_schedule(key, schedule) != 0) {
+    std::fprintf(stderr, "a key chosen for a test or fuzz target was refused\n");
+    std::abort();
+  }
+  return schedule;
+}
+
+// The key as 16 hexadecimal characters.
+inline key_schedule schedule_of(const char* key_text) {
+  des_key key{};
+  to_hex(key_text, key);
+  return schedule_of(key);
+}
+
+}  // namespace testing_support
+
+#endif
