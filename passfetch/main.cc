@@ -2,12 +2,15 @@
 // stores the file it streams and checks it against the closing digest.
 
 #include <array>
+#include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 
 #include <sys/socket.h>
 
+#include "common/batch.h"
 #include "common/console.h"
+#include "common/file_output.h"
 #include "common/numbers.h"
 #include "common/sha1.h"
 #include "common/udp.h"
@@ -36,6 +39,20 @@ void send_to_server(bool debug, int fd, std::span<const std::uint8_t> datagram, 
   if (!send_datagram(fd, datagram, server)) abort_run(debug, "Error - packet size too long\n");
 }
 
+// Every failure once the output file is open: the writes already handed to
+// the kernel complete first, so the file keeps the data stored so far.
+[[noreturn]] __attribute__((format(printf, 3, 4))) void abort_stream(file_output& output, bool debug,
+                                                                      const char* diagnostic, ...) {
+  (void)output.finish();
+  if (debug) {
+    va_list args;
+    va_start(args, diagnostic);
+    std::vprintf(diagnostic, args);
+    va_end(args);
+  }
+  abort_run();
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -46,9 +63,10 @@ int main(int argc, char* argv[]) {
   std::array<std::uint8_t, join_req_size> join_req;
   std::array<std::uint8_t, pass_resp_size> pass_resp;
   sha1_digest stored{};
-  // The output file's stdio buffer: large, so that storing the stream makes
-  // one write system call per 64 KiB rather than one per piece.
-  std::array<char, std::size_t{64} * 1024> file_buffer;
+  // The DATA stream is drained out of the socket into this area before any
+  // of it is checked, and written to disk without waiting for the disk.
+  mapped_area stream_area(stream_area_size);
+  file_output output;
   sockaddr_in server{};
   encode_join_req(join_req);
 
@@ -75,8 +93,9 @@ int main(int argc, char* argv[]) {
   // otherwise leave the client waiting for ever.
   const int fd = socket(AF_INET, SOCK_DGRAM, 0);
   if (fd < 0) abort_run(set.debug, "Error while opening socket\n");
-  request_receive_buffer(fd, large_receive_buffer);
+  note_capped_receive_buffer("passfetch", request_receive_buffer(fd, large_receive_buffer), 2 * large_receive_buffer);
   if (!bound_receive_wait(fd, receive_wait_seconds)) abort_run(set.debug, "Error setting receive wait\n");
+  if (stream_area.bytes().empty()) abort_run(set.debug, "Error reserving the receive area\n");
 
   // 5. Join, and expect the first PASS_REQ.
   send_to_server(set.debug, fd, join_req, server);
@@ -106,34 +125,39 @@ int main(int argc, char* argv[]) {
   debug_print(set.debug, "PASS_ACCEPT received\n");
 
   // 7. Create or truncate the output file now, before the stream arrives.
+  // From here on the datagrams come through the stream's receiver.
   rx.fill(0);
-  std::FILE* output = std::fopen(set.output_file, "wb");
-  if (output == nullptr) abort_run(set.debug, "Error opening output file\n");
-  std::setvbuf(output, file_buffer.data(), _IOFBF, file_buffer.size());
+  stream_receiver stream(fd, stream_area.bytes(), rx.size(), probe_batch_features());
+  if (!output.open(set.output_file)) abort_run(set.debug, "Error opening output file\n");
 
-  // 8. The stream starts with a DATA.
-  receive(set.debug, fd, rx);
-  if (decode_header(rx).type != DATA) abort_run(set.debug, "Expecting DATA\n");
+  // 8. The stream starts with a DATA. Not cleared, here or below: bytes past
+  // the end of a short datagram stay those of the one before.
+  if (!stream.next(rx, false)) abort_stream(output, set.debug, "error receiving packet\n");
+  if (decode_header(rx).type != DATA) abort_stream(output, set.debug, "Expecting DATA\n");
 
   // 9. Store each DATA in unbroken pid order until the TERMINATE.
   std::uint32_t last_pid = 0;
   while (decode_header(rx).type == DATA) {
     const data_fields fields = decode_data(rx);
-    if (!is_next_pid(last_pid, fields.pid)) abort_run(set.debug, "transmission error\n");
+    if (!is_next_pid(last_pid, fields.pid)) abort_stream(output, set.debug, "transmission error\n");
     const auto bytes = data_bytes(rx, fields.length);
-    if (!bytes) abort_run(set.debug, "transmission error\n");
+    if (!bytes) abort_stream(output, set.debug, "transmission error\n");
     last_pid = fields.pid;
-    // A short or failed write shows as a digest mismatch at the end.
-    (void)std::fwrite(bytes->data(), 1, bytes->size(), output);
+    // While the disk is behind, the socket is still drained.
+    while (!output.room_for(bytes->size())) {
+      output.wait(stream.full() ? -1 : fd);
+      stream.drain();
+    }
+    if (!output.append(*bytes)) abort_stream(output, set.debug, "Error writing output file\n");
     debug_print(set.debug, "receiving file\n");
-    // Not cleared: bytes past the end of a short datagram stay.
-    if (!receive_stream_datagram(fd, rx, nullptr)) abort_run(set.debug, "error receiving packet\n");
+    if (!stream.next(rx, false)) abort_stream(output, set.debug, "error receiving packet\n");
   }
-  if (decode_header(rx).type != TERMINATE) abort_run(set.debug, "Expecting TERMINATE\n");
+  if (decode_header(rx).type != TERMINATE) abort_stream(output, set.debug, "Expecting TERMINATE\n");
   debug_print(set.debug, "TERMINATE received\n");
 
-  // 10. Compare the stored file's digest with the one received.
-  std::fclose(output);
+  // 10. Compare the stored file's digest with the one received, once every
+  // write has completed; a write that failed (a full disk) fails the run.
+  if (!output.finish()) abort_run(set.debug, "Error writing output file\n");
   if (!mysha1(set.output_file, stored)) abort_run(set.debug, "Error computing file digest\n");
   if (!terminate_matches(decode_terminate(rx), stored)) {
     debug_print(set.debug, "incorrect checksum\n");
