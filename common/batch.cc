@@ -216,24 +216,24 @@ std::size_t stream_receiver::messages_that_fit() {
     wrapped_ = false;
   }
   const std::size_t each = std::max<std::size_t>(window(), 1);
+  const std::size_t most = features_.coalescing ? max_coalesced_messages : max_messages;
   std::size_t room;
+  std::uint32_t oldest = 0;
+  if (count_ > 0) std::memcpy(&oldest, &index_[first_ * record_size], sizeof oldest);
   if (wrapped_) {
-    std::uint32_t oldest;
-    std::memcpy(&oldest, &index_[first_ * record_size], sizeof oldest);
     room = oldest - write_;
   } else {
     room = data_.size() - write_;
-    if (room < each && count_ > 0) {
-      std::uint32_t oldest;
-      std::memcpy(&oldest, &index_[first_ * record_size], sizeof oldest);
-      if (oldest >= each) {
-        write_ = 0;
-        wrapped_ = true;
-        room = oldest;
-      }
+    // Back to the start as soon as a whole call fits there: a receiver that
+    // keeps up then touches only the first pages of the area, however long
+    // the stream.
+    if (count_ > 0 && (oldest >= most * each || (room < each && oldest >= each))) {
+      write_ = 0;
+      wrapped_ = true;
+      room = oldest;
     }
   }
-  return std::min({room / each, capacity_ - count_, max_messages});
+  return std::min({room / each, capacity_ - count_, most});
 }
 
 void stream_receiver::push(std::uint32_t offset, std::uint32_t length, std::uint32_t segment) {
@@ -318,13 +318,67 @@ void stream_receiver::drain() {
   }
 }
 
-bool stream_receiver::next(std::span<std::uint8_t> buffer, bool clear) {
+stream_receiver::held stream_receiver::record(std::size_t which) const {
+  const std::size_t at = which * record_size;
+  held r{};
+  std::memcpy(&r.offset, &index_[at], 4);
+  std::memcpy(&r.length, &index_[at + 4], 4);
+  std::memcpy(&r.segment, &index_[at + 8], 4);
+  return r;
+}
+
+void stream_receiver::consume(std::size_t size) {
+  held front = record(first_);
+  if (size >= front.length) {
+    pop();
+    return;
+  }
+  front.offset += static_cast<std::uint32_t>(size);
+  front.length -= static_cast<std::uint32_t>(size);
+  std::memcpy(&index_[first_ * record_size], &front.offset, 4);
+  std::memcpy(&index_[first_ * record_size + 4], &front.length, 4);
+}
+
+// Bytes of the oldest datagram held.
+static std::size_t first_size(std::uint32_t length, std::uint32_t segment) { return std::min(length, segment); }
+
+bool stream_receiver::holding() const {
+  if (count_ == 0) return false;
+  if (!viewed_ || count_ > 1) return true;
+  const held front = record(first_);
+  return front.length > first_size(front.length, front.segment);
+}
+
+void stream_receiver::release_view(std::span<std::uint8_t> buffer) {
+  viewed_ = false;
+  const held front = record(first_);
+  const std::size_t size = first_size(front.length, front.segment);
+  // The size of the datagram after it, when it is already here.
+  std::size_t following = 0;
+  bool known = true;
+  if (front.length > size) {
+    following = std::min<std::size_t>(front.segment, front.length - size);
+  } else if (count_ > 1) {
+    const held after = record((first_ + 1) % capacity_);
+    following = first_size(after.length, after.segment);
+  } else {
+    known = false;
+  }
+  // A shorter datagram after it leaves its bytes in place past its own end,
+  // so they must be in buffer before its area is given up.
+  if (!known || following < buffer.size())
+    std::memcpy(buffer.data(), data_.data() + front.offset, std::min(size, buffer.size()));
+  consume(size);
+}
+
+const std::uint8_t* stream_receiver::take(std::span<std::uint8_t> buffer, bool clear, bool view) {
+  if (viewed_) release_view(buffer);
   if (count_ > 0 && taken_since_drain_ >= drain_every) {
     drain();
     taken_since_drain_ = 0;
   }
   if (count_ == 0) {
-    if (failed_) return false;
+    if (failed_) return nullptr;
     const long until = microseconds_now() + poll_microseconds;
     do {
       drain();
@@ -332,33 +386,35 @@ bool stream_receiver::next(std::span<std::uint8_t> buffer, bool clear) {
       sched_yield();
     } while (microseconds_now() < until);
     if (count_ == 0) {
-      if (failed_) return false;
+      if (failed_) return nullptr;
       // About to sleep: whatever the program has printed reaches its reader.
       std::fflush(stdout);
-      if (receive(messages_that_fit(), 0) <= 0) return false;
+      if (receive(messages_that_fit(), 0) <= 0) return nullptr;
     }
     taken_since_drain_ = 0;
   }
   ++taken_since_drain_;
-  const std::size_t at = first_ * record_size;
-  std::uint32_t offset, length, segment;
-  std::memcpy(&offset, &index_[at], 4);
-  std::memcpy(&length, &index_[at + 4], 4);
-  std::memcpy(&segment, &index_[at + 8], 4);
-  const std::size_t size = std::min(length, segment);
-  const std::size_t copied = std::min(size, buffer.size());
-  std::memcpy(buffer.data(), data_.data() + offset, copied);
-  if (clear) std::fill(buffer.begin() + static_cast<std::ptrdiff_t>(copied), buffer.end(), std::uint8_t{0});
-  if (size == length) {
-    pop();
-  } else {
-    offset += static_cast<std::uint32_t>(size);
-    length -= static_cast<std::uint32_t>(size);
-    std::memcpy(&index_[at], &offset, 4);
-    std::memcpy(&index_[at + 4], &length, 4);
+  const held front = record(first_);
+  const std::size_t size = first_size(front.length, front.segment);
+  last_size_ = size;
+  if (view && !clear && size >= buffer.size()) {
+    // Left where it is until the next call, which is all a caller may keep
+    // the view for.
+    viewed_ = true;
+    return data_.data() + front.offset;
   }
-  return true;
+  const std::size_t copied = std::min(size, buffer.size());
+  std::memcpy(buffer.data(), data_.data() + front.offset, copied);
+  if (clear) std::fill(buffer.begin() + static_cast<std::ptrdiff_t>(copied), buffer.end(), std::uint8_t{0});
+  consume(size);
+  return buffer.data();
 }
+
+bool stream_receiver::next(std::span<std::uint8_t> buffer, bool clear) {
+  return take(buffer, clear, false) != nullptr;
+}
+
+const std::uint8_t* stream_receiver::next_view(std::span<std::uint8_t> buffer) { return take(buffer, false, true); }
 
 mapped_area::mapped_area(std::size_t bytes) {
   void* at = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);

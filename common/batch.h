@@ -62,8 +62,18 @@ class stream_receiver {
   // False when the receive failed or timed out.
   bool next(std::span<std::uint8_t> buffer, bool clear);
 
+  // As next(buffer, false), returning where the buffer-size bytes now are: a
+  // datagram at least as long as buffer is not copied but read where it
+  // lies in the area, until the next call to next_view or next, and buffer
+  // is then brought up to date only when a later datagram needs it. Null
+  // when the receive failed or timed out.
+  const std::uint8_t* next_view(std::span<std::uint8_t> buffer);
+
   // Datagrams held that have not been taken yet.
-  bool holding() const { return count_ > 0; }
+  bool holding() const;
+
+  // The size of the datagram taken last, before any cut.
+  std::size_t last_size() const { return last_size_; }
   // No room for another receive until some datagrams are taken.
   bool full() { return messages_that_fit() == 0; }
   int fd() const { return fd_; }
@@ -78,8 +88,13 @@ class stream_receiver {
     std::uint32_t segment;  // bytes of each datagram in it but the last
   };
   static constexpr std::size_t max_messages = 64;
+  static constexpr std::size_t max_coalesced_messages = 8;
   static constexpr std::size_t coalesced_window = 65536;
 
+  held record(std::size_t which) const;
+  void consume(std::size_t size);
+  void release_view(std::span<std::uint8_t> buffer);
+  const std::uint8_t* take(std::span<std::uint8_t> buffer, bool clear, bool view);
   std::size_t window() const;
   std::size_t messages_that_fit();
   int receive(std::size_t messages, int flags);
@@ -97,6 +112,8 @@ class stream_receiver {
   std::size_t write_ = 0;  // where the next receive lands in data_
   bool wrapped_ = false;   // write_ has gone round and lies before the oldest
   bool failed_ = false;
+  bool viewed_ = false;  // the oldest datagram is out as a view
+  std::size_t last_size_ = 0;
   std::size_t taken_since_drain_ = 0;
   mmsghdr messages_[max_messages];
   iovec vectors_[max_messages];

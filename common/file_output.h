@@ -16,7 +16,7 @@
 
 class file_output {
  public:
-  static constexpr std::size_t piece_size = std::size_t{256} * 1024;
+  static constexpr std::size_t piece_size = std::size_t{128} * 1024;
   static constexpr std::size_t pieces = 4;
 
   // The pieces live in memory reserved here once; use_ring false keeps to

@@ -31,8 +31,9 @@ struct settings {
 };
 
 // Receives into rx from any sender: whatever arrives is the server's answer.
-void receive(bool debug, int fd, receive_buffer& rx) {
-  if (!receive_datagram(fd, rx, nullptr)) abort_run(debug, "error receiving packet\n");
+// Not cleared: bytes past the end of a short datagram stay.
+void receive(bool debug, stream_receiver& stream, receive_buffer& rx) {
+  if (!stream.next(rx, false)) abort_run(debug, "error receiving packet\n");
 }
 
 void send_to_server(bool debug, int fd, std::span<const std::uint8_t> datagram, const sockaddr_in& server) {
@@ -96,10 +97,13 @@ int main(int argc, char* argv[]) {
   note_capped_receive_buffer("passfetch", request_receive_buffer(fd, large_receive_buffer), 2 * large_receive_buffer);
   if (!bound_receive_wait(fd, receive_wait_seconds)) abort_run(set.debug, "Error setting receive wait\n");
   if (stream_area.bytes().empty()) abort_run(set.debug, "Error reserving the receive area\n");
+  // Every datagram, the dialogue's too, comes through the stream's receiver,
+  // which is ready before the first: the DATA follow PASS_ACCEPT at once.
+  stream_receiver stream(fd, stream_area.bytes(), rx.size(), probe_batch_features());
 
   // 5. Join, and expect the first PASS_REQ.
   send_to_server(set.debug, fd, join_req, server);
-  receive(set.debug, fd, rx);
+  receive(set.debug, stream, rx);
   if (!is_bare(decode_header(rx), PASS_REQ)) abort_run(set.debug, "no PASS_REQ arrived\n");
 
   // 6. Answer each PASS_REQ with the next password until the server decides.
@@ -112,8 +116,7 @@ int main(int argc, char* argv[]) {
       // Fits: every password was checked at start-up.
       (void)encode_pass_resp(pass_resp, set.passwords[next_password++]);
       send_to_server(set.debug, fd, pass_resp, server);
-      // Not cleared: bytes past the end of a short datagram stay.
-      receive(set.debug, fd, rx);
+      receive(set.debug, stream, rx);
     } else if (is_bare(header, PASS_REJECT)) {
       abort_run(set.debug, "Please restart session and introduce the correct password\n");
     } else if (is_bare(header, PASS_ACCEPT)) {
@@ -125,22 +128,23 @@ int main(int argc, char* argv[]) {
   debug_print(set.debug, "PASS_ACCEPT received\n");
 
   // 7. Create or truncate the output file now, before the stream arrives.
-  // From here on the datagrams come through the stream's receiver.
   rx.fill(0);
-  stream_receiver stream(fd, stream_area.bytes(), rx.size(), probe_batch_features());
   if (!output.open(set.output_file)) abort_run(set.debug, "Error opening output file\n");
 
   // 8. The stream starts with a DATA. Not cleared, here or below: bytes past
-  // the end of a short datagram stay those of the one before.
-  if (!stream.next(rx, false)) abort_stream(output, set.debug, "error receiving packet\n");
-  if (decode_header(rx).type != DATA) abort_stream(output, set.debug, "Expecting DATA\n");
+  // the end of a short datagram stay those of the one before. A whole DATA
+  // is read where the receiver holds it, with no copy into rx.
+  const std::uint8_t* got = stream.next_view(rx);
+  if (got == nullptr) abort_stream(output, set.debug, "error receiving packet\n");
+  if (decode_header(received(got, receive_size)).type != DATA) abort_stream(output, set.debug, "Expecting DATA\n");
 
   // 9. Store each DATA in unbroken pid order until the TERMINATE.
   std::uint32_t last_pid = 0;
-  while (decode_header(rx).type == DATA) {
-    const data_fields fields = decode_data(rx);
+  while (decode_header(received(got, receive_size)).type == DATA) {
+    const received in(got, receive_size);
+    const data_fields fields = decode_data(in);
     if (!is_next_pid(last_pid, fields.pid)) abort_stream(output, set.debug, "transmission error\n");
-    const auto bytes = data_bytes(rx, fields.length);
+    const auto bytes = data_bytes(in, fields.length);
     if (!bytes) abort_stream(output, set.debug, "transmission error\n");
     last_pid = fields.pid;
     // While the disk is behind, the socket is still drained.
@@ -150,16 +154,18 @@ int main(int argc, char* argv[]) {
     }
     if (!output.append(*bytes)) abort_stream(output, set.debug, "Error writing output file\n");
     debug_print(set.debug, "receiving file\n");
-    if (!stream.next(rx, false)) abort_stream(output, set.debug, "error receiving packet\n");
+    got = stream.next_view(rx);
+    if (got == nullptr) abort_stream(output, set.debug, "error receiving packet\n");
   }
-  if (decode_header(rx).type != TERMINATE) abort_stream(output, set.debug, "Expecting TERMINATE\n");
+  const received last(got, receive_size);
+  if (decode_header(last).type != TERMINATE) abort_stream(output, set.debug, "Expecting TERMINATE\n");
   debug_print(set.debug, "TERMINATE received\n");
 
   // 10. Compare the stored file's digest with the one received, once every
   // write has completed; a write that failed (a full disk) fails the run.
   if (!output.finish()) abort_run(set.debug, "Error writing output file\n");
   if (!mysha1(set.output_file, stored)) abort_run(set.debug, "Error computing file digest\n");
-  if (!terminate_matches(decode_terminate(rx), stored)) {
+  if (!terminate_matches(decode_terminate(last), stored)) {
     debug_print(set.debug, "incorrect checksum\n");
     abort_run();
   }
