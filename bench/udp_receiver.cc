@@ -33,7 +33,7 @@ int main(int argc, char* argv[]) {
     bench::receive_stream(fd, rx, how, [&] { return get_u32_net(rx, seq_at); });
     return 0;
   }
-  mapped_area area(stream_area_size);
+  mapped_area area(stream_area_size, true);
   stream_receiver stream(fd, area.bytes(), size, probe_batch_features());
   bench::tally t;
   for (;;) {

@@ -110,7 +110,7 @@ int main(int argc, char* argv[]) {
   sha1_digest received_digest{};
   // The file's records are drained out of the socket into this area before
   // any is decrypted, and written to disk without waiting for the disk.
-  mapped_area stream_area(stream_area_size);
+  mapped_area stream_area(stream_area_size, true);
   file_output output;
 
   // 1. Read the command line.

@@ -416,11 +416,27 @@ bool stream_receiver::next(std::span<std::uint8_t> buffer, bool clear) {
 
 const std::uint8_t* stream_receiver::next_view(std::span<std::uint8_t> buffer) { return take(buffer, false, true); }
 
-mapped_area::mapped_area(std::size_t bytes) {
-  void* at = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-  if (at != MAP_FAILED) bytes_ = {static_cast<std::uint8_t*>(at), bytes};
+mapped_area::mapped_area(std::size_t bytes, bool huge) {
+  // Huge pages: a receiver that falls behind touches fresh memory at the
+  // rate the datagrams come, and a fault for every 4 KiB page cost it more
+  // than the datagrams themselves; with 2 MiB pages it faults 512 times
+  // less. The area starts on a 2 MiB boundary so that every page of it can
+  // be huge.
+  constexpr std::size_t huge_page = std::size_t{2} * 1024 * 1024;
+  const std::size_t reserved = huge ? bytes + huge_page : bytes;
+  void* at = mmap(nullptr, reserved, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+  if (at == MAP_FAILED) return;
+  mapping_ = {static_cast<std::uint8_t*>(at), reserved};
+  std::uint8_t* start = mapping_.data();
+  if (huge) {
+    const auto address = reinterpret_cast<std::uintptr_t>(start);
+    start += (huge_page - address % huge_page) % huge_page;
+    // Best effort: without it the area works the same, only slower.
+    (void)madvise(start, bytes, MADV_HUGEPAGE);
+  }
+  bytes_ = {start, bytes};
 }
 
 mapped_area::~mapped_area() {
-  if (!bytes_.empty()) munmap(bytes_.data(), bytes_.size());
+  if (!mapping_.empty()) munmap(mapping_.data(), mapping_.size());
 }

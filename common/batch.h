@@ -121,10 +121,11 @@ class stream_receiver {
 };
 
 // Anonymous memory of a fixed size, reserved once and released at the end;
-// the system supplies a page only when it is first touched.
+// the system supplies a page only when it is first touched, in huge pages
+// where asked for and offered.
 class mapped_area {
  public:
-  explicit mapped_area(std::size_t bytes);
+  explicit mapped_area(std::size_t bytes, bool huge = false);
   ~mapped_area();
   // Empty when the memory could not be reserved.
   std::span<std::uint8_t> bytes() const { return bytes_; }
@@ -132,6 +133,7 @@ class mapped_area {
   mapped_area& operator=(const mapped_area&) = delete;
 
  private:
+  std::span<std::uint8_t> mapping_;
   std::span<std::uint8_t> bytes_;
 };
 

@@ -66,7 +66,7 @@ int main(int argc, char* argv[]) {
   sha1_digest stored{};
   // The DATA stream is drained out of the socket into this area before any
   // of it is checked, and written to disk without waiting for the disk.
-  mapped_area stream_area(stream_area_size);
+  mapped_area stream_area(stream_area_size, true);
   file_output output;
   sockaddr_in server{};
   encode_join_req(join_req);
