@@ -198,9 +198,16 @@ stream_receiver::stream_receiver(int fd, std::span<std::uint8_t> area, std::size
                                  batch_features features)
     : fd_(fd), datagram_area_(datagram_area), features_(features) {
   const std::size_t records = area.size() / (bytes_per_record + record_size);
-  index_ = area.first(records * record_size);
-  data_ = area.subspan(records * record_size);
+  data_ = area.first(area.size() - records * record_size);
+  index_ = area.last(records * record_size);
   capacity_ = records;
+  // A receiver that keeps up uses only the start of the area, which stays in
+  // small pages so that it costs little memory; beyond it, huge pages spare
+  // a receiver that has fallen behind a fault for every 4 KiB it touches.
+  // Refused (a caller's area not on a page boundary, say) it changes nothing.
+  constexpr std::size_t huge_page = std::size_t{2} * 1024 * 1024;
+  if (data_.size() > 2 * huge_page)
+    (void)madvise(data_.data() + huge_page, (data_.size() - huge_page) / huge_page * huge_page, MADV_HUGEPAGE);
   const int on = 1;
   if (features_.coalescing && setsockopt(fd_, SOL_UDP, UDP_GRO, &on, sizeof on) != 0) features_.coalescing = false;
 }
@@ -214,6 +221,7 @@ std::size_t stream_receiver::messages_that_fit() {
   if (count_ == 0) {
     write_ = 0;
     wrapped_ = false;
+    first_ = 0;
   }
   const std::size_t each = std::max<std::size_t>(window(), 1);
   const std::size_t most = features_.coalescing ? max_coalesced_messages : max_messages;
@@ -417,11 +425,11 @@ bool stream_receiver::next(std::span<std::uint8_t> buffer, bool clear) {
 const std::uint8_t* stream_receiver::next_view(std::span<std::uint8_t> buffer) { return take(buffer, false, true); }
 
 mapped_area::mapped_area(std::size_t bytes, bool huge) {
-  // Huge pages: a receiver that falls behind touches fresh memory at the
-  // rate the datagrams come, and a fault for every 4 KiB page cost it more
-  // than the datagrams themselves; with 2 MiB pages it faults 512 times
-  // less. The area starts on a 2 MiB boundary so that every page of it can
-  // be huge.
+  // A receiver that falls behind touches fresh memory at the rate the
+  // datagrams come, and a fault for every 4 KiB page cost it more than the
+  // datagrams themselves; a 2 MiB page faults 512 times less. The area
+  // starts on a 2 MiB boundary so that such pages fit it; which parts use
+  // them is its user's choice (madvise).
   constexpr std::size_t huge_page = std::size_t{2} * 1024 * 1024;
   const std::size_t reserved = huge ? bytes + huge_page : bytes;
   void* at = mmap(nullptr, reserved, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
@@ -431,8 +439,6 @@ mapped_area::mapped_area(std::size_t bytes, bool huge) {
   if (huge) {
     const auto address = reinterpret_cast<std::uintptr_t>(start);
     start += (huge_page - address % huge_page) % huge_page;
-    // Best effort: without it the area works the same, only slower.
-    (void)madvise(start, bytes, MADV_HUGEPAGE);
   }
   bytes_ = {start, bytes};
 }

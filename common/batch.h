@@ -121,8 +121,8 @@ class stream_receiver {
 };
 
 // Anonymous memory of a fixed size, reserved once and released at the end;
-// the system supplies a page only when it is first touched, in huge pages
-// where asked for and offered.
+// the system supplies a page only when it is first touched. With huge set it
+// starts on a 2 MiB boundary, so that parts of it can take huge pages.
 class mapped_area {
  public:
   explicit mapped_area(std::size_t bytes, bool huge = false);
