@@ -253,6 +253,9 @@ int main(int argc, char* argv[]) {
   debug_print(s.debug, "APP_DATA_REQ sent\n");
 
   // 21. Create or truncate the output file.
+  // What came in meanwhile is taken out of the socket first: the stream
+  // follows at once.
+  stream.drain();
   if (!output.open(s.output_path)) abort_run(s.debug, "Output file cannot be opened\n");
   std::uint16_t last_pid = 0;
 

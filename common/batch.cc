@@ -6,7 +6,6 @@
 #include <cstring>
 
 #include <netinet/udp.h>
-#include <sched.h>
 #include <sys/mman.h>
 #include <sys/time.h>
 #include <time.h>
@@ -109,12 +108,6 @@ bool probe_coalescing(int sender, int receiver, const sockaddr_in& to) {
   return n == 24 && std::memcmp(got, payload, 24) == 0 && coalesced_segment(message) == 8;
 }
 
-long microseconds_now() {
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return now.tv_sec * 1000000L + now.tv_nsec / 1000L;
-}
-
 }  // namespace
 
 batch_features probe_batch_features() {
@@ -187,10 +180,17 @@ constexpr std::size_t record_size = 12;
 constexpr std::size_t bytes_per_record = 1024;
 // Datagrams taken between two drains of the socket.
 constexpr std::size_t drain_every = 16;
-// How long a receiver that has caught up polls before it sleeps. A receiver
-// that sleeps whenever it has caught up makes the sender wake it, across
-// CPUs, for nearly every batch.
-constexpr long poll_microseconds = 200;
+// How long a receiver that has caught up polls before it sleeps.
+constexpr long poll_microseconds = 500;
+// The start of the area that a receiver which keeps up uses, made ready
+// before the stream so that its first datagrams cost no page faults.
+constexpr std::size_t ready_bytes = std::size_t{1} << 20;
+
+long microseconds_now() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return now.tv_sec * 1000000L + now.tv_nsec / 1000L;
+}
 
 }  // namespace
 
@@ -206,8 +206,10 @@ stream_receiver::stream_receiver(int fd, std::span<std::uint8_t> area, std::size
   // a receiver that has fallen behind a fault for every 4 KiB it touches.
   // Refused (a caller's area not on a page boundary, say) it changes nothing.
   constexpr std::size_t huge_page = std::size_t{2} * 1024 * 1024;
-  if (data_.size() > 2 * huge_page)
+  if (data_.size() > 2 * huge_page) {
     (void)madvise(data_.data() + huge_page, (data_.size() - huge_page) / huge_page * huge_page, MADV_HUGEPAGE);
+    (void)madvise(data_.data(), ready_bytes, MADV_POPULATE_WRITE);
+  }
   const int on = 1;
   if (features_.coalescing && setsockopt(fd_, SOL_UDP, UDP_GRO, &on, sizeof on) != 0) features_.coalescing = false;
 }
@@ -387,14 +389,16 @@ const std::uint8_t* stream_receiver::take(std::span<std::uint8_t> buffer, bool c
   }
   if (count_ == 0) {
     if (failed_) return nullptr;
+    // A receiver that has caught up polls a little before it sleeps: a
+    // sleeper takes a while to get its CPU back, and a burst of datagrams
+    // (the file right after the server's answer) fills a small socket buffer
+    // sooner than that. It keeps its CPU while it polls, since one given
+    // away on a busy machine can take a whole time slice to come back.
     const long until = microseconds_now() + poll_microseconds;
-    do {
-      drain();
-      if (count_ > 0 || failed_) break;
-      sched_yield();
-    } while (microseconds_now() < until);
+    do drain();
+    while (count_ == 0 && !failed_ && microseconds_now() < until);
+    if (failed_) return nullptr;
     if (count_ == 0) {
-      if (failed_) return nullptr;
       // About to sleep: whatever the program has printed reaches its reader.
       std::fflush(stdout);
       if (receive(messages_that_fit(), 0) <= 0) return nullptr;

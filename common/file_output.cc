@@ -7,6 +7,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #ifdef HAVE_LIBURING
@@ -38,6 +39,9 @@ bool write_all(int fd, std::span<const std::uint8_t> bytes, std::uint64_t offset
 }  // namespace
 
 file_output::file_output(bool use_ring) : memory_(piece_size * pieces) {
+  // Every piece is used by any file of some size: made ready now, so that
+  // filling them costs no page faults while a stream comes in.
+  if (!memory_.bytes().empty()) (void)madvise(memory_.bytes().data(), memory_.bytes().size(), MADV_POPULATE_WRITE);
 #ifdef HAVE_LIBURING
   if (use_ring) {
     io_uring* ring = new (ring_storage_.data()) io_uring{};

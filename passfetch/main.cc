@@ -129,6 +129,9 @@ int main(int argc, char* argv[]) {
 
   // 7. Create or truncate the output file now, before the stream arrives.
   rx.fill(0);
+  // What came in meanwhile is taken out of the socket first: the stream
+  // follows at once.
+  stream.drain();
   if (!output.open(set.output_file)) abort_run(set.debug, "Error opening output file\n");
 
   // 8. The stream starts with a DATA. Not cleared, here or below: bytes past
