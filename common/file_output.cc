@@ -67,7 +67,11 @@ std::span<std::uint8_t> file_output::piece_bytes(std::size_t which) {
 
 bool file_output::open(const char* path) {
   if (memory_.bytes().empty()) return false;
-  fd_ = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  // Not truncated here: freeing the pages of a large old file holds the
+  // program up for many milliseconds, just as the stream begins. The pieces
+  // overwrite the old bytes instead, and finish cuts the file after the last
+  // byte written, so every ending leaves exactly what was written.
+  fd_ = ::open(path, O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
   return fd_ >= 0;
 }
 
@@ -198,6 +202,7 @@ bool file_output::finish() {
       failed_ = true;
       break;
     }
+  if (ftruncate(fd_, static_cast<off_t>(end_)) != 0) failed_ = true;
   if (close(fd_) != 0) failed_ = true;
   fd_ = -1;
   return !failed_;

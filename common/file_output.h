@@ -24,8 +24,9 @@ class file_output {
   explicit file_output(bool use_ring = true);
   ~file_output();
 
-  // Creates the file, or truncates it, as fopen's mode "w" does. False when
-  // it cannot be opened.
+  // Creates the file, or opens it to be overwritten: once finished it holds
+  // exactly the bytes appended, as after fopen's mode "w". False when it
+  // cannot be opened.
   bool open(const char* path);
 
   // Whether n bytes (at most piece_size) can be appended now without waiting
@@ -40,8 +41,8 @@ class file_output {
   // something to read.
   void wait(int watch_fd);
 
-  // Writes everything held, waits until every write has completed and
-  // closes the file. False when any write or the close failed. Safe to call
+  // Writes everything held, waits until every write has completed, cuts the
+  // file after the last byte appended and closes it. False when any write or the close failed. Safe to call
   // more than once; the later calls only report.
   bool finish();
 
