@@ -39,10 +39,10 @@ inline constexpr std::size_t max_batch = 64;
 std::size_t send_batch(int fd, batch_features& features, std::span<const std::uint8_t> area,
                        std::size_t datagram_size, std::size_t count, const sockaddr_in& to);
 
-// The receiving end of a stream with no flow control. It moves every queued
-// datagram out of the socket into a large area before the program works on
-// any of them, so that the socket's buffer only has to hold what arrives
-// while the program does one small piece of work. The program takes the
+// The receiving end of a stream with no flow control. It moves the queued
+// datagrams out of the socket into a large area, every one of them whenever
+// the socket is a quarter full, so that the socket's buffer only has to hold
+// what arrives while the program does a few small pieces of work. The program takes the
 // datagrams back one at a time, in arrival order, each as if it had been
 // received alone into the program's receive buffer.
 class stream_receiver {
@@ -91,6 +91,8 @@ class stream_receiver {
   static constexpr std::size_t max_coalesced_messages = 8;
   static constexpr std::size_t coalesced_window = 65536;
 
+  bool socket_filling() const;
+  bool receive_queued();
   held record(std::size_t which) const;
   void consume(std::size_t size);
   void release_view(std::span<std::uint8_t> buffer);
