@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include <sched.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 
@@ -149,6 +150,7 @@ int main(int argc, char* argv[]) {
     // Each DATA of a batch is read straight into its place and sealed; the
     // batch then goes out in one call.
     std::uint32_t counter = 0;
+    std::size_t batches = 0;
     while (!std::feof(input)) {
       std::size_t built = 0;
       bool read_failed = false;
@@ -163,6 +165,9 @@ int main(int argc, char* argv[]) {
         ++built;
       }
       const std::size_t sent = send_batch(fd, features, batch, data_size, built, peer);
+      // A client on this CPU gets it back regularly, before the batches sent
+      // meanwhile could fill a socket buffer of the system's default size.
+      if (++batches % yield_every == 0) sched_yield();
       for (std::size_t i = 0; i < sent; ++i) debug_print(set.debug, "sending file!\n");
       if (sent < built) abort_run(set.debug, "Error - packet size too long\n");
       // The DATA read before a read error have gone out.
