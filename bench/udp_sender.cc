@@ -4,12 +4,14 @@
 // markers. The rate this reaches with bench_udp_receiver is the machine's UDP
 // limit, the bound of any program that sends datagrams of that size: one
 // call per datagram, or with "batch" as the servers send, max_batch
-// datagrams a call in the fastest way the kernel offers.
+// datagrams a call in the fastest way the kernel offers, or with "mmsg" by
+// sendmmsg alone.
 
 #include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstdio>
+#include <string_view>
 
 #include "bench/stream.h"
 #include "common/batch.h"
@@ -21,8 +23,9 @@ constexpr std::size_t largest = 65507;
 }  // namespace
 
 int main(int argc, char* argv[]) {
-  if (argc != 4 && argc != 5) bench::die("usage: bench_udp_sender <port> <datagram size> <count> [batch]");
+  if (argc != 4 && argc != 5) bench::die("usage: bench_udp_sender <port> <datagram size> <count> [batch|mmsg]");
   const bool batched = argc == 5;
+  const bool mmsg_only = batched && std::string_view(argv[4]) == "mmsg";
   const auto port = static_cast<std::uint16_t>(bench::number_arg(argv, 1));
   const auto size = static_cast<std::size_t>(bench::number_arg(argv, 2));
   const auto count = static_cast<std::uint32_t>(bench::number_arg(argv, 3));
@@ -35,6 +38,7 @@ int main(int argc, char* argv[]) {
 
   static std::array<std::uint8_t, max_batch * largest> batch{};
   batch_features features = probe_batch_features();
+  if (mmsg_only) features = {true, false, false};
 
   const double start = bench::seconds_now();
   if (batched) {
