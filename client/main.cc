@@ -5,6 +5,7 @@
 // the record numbers and the digest that closes the file.
 
 #include <array>
+#include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -14,8 +15,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "common/batch.h"
 #include "common/bytes.h"
 #include "common/console.h"
+#include "common/file_output.h"
 #include "common/hex.h"
 #include "common/local_addr.h"
 #include "common/numbers.h"
@@ -31,10 +34,6 @@
 namespace {
 
 constexpr int fixed_args = 8;
-
-// The output stream writes through a buffer this large, so that a record
-// costs a copy, not a system call.
-constexpr std::size_t output_buffer_size = std::size_t{256} * 1024;
 
 struct settings {
   const char* auth_name = nullptr;
@@ -77,6 +76,20 @@ const char* id_text(const ticket::id_field& id) { return reinterpret_cast<const 
 // The record number that must follow last; after 65535 comes 0.
 std::uint16_t next_pid(std::uint16_t last) { return static_cast<std::uint16_t>(last + 1u); }
 
+// Every failure once the output file is open: the writes already handed to
+// the kernel complete first, so the file holds every record accepted before.
+[[noreturn]] __attribute__((format(printf, 3, 4))) void abort_stream(file_output& output, bool debug,
+                                                                      const char* diagnostic, ...) {
+  (void)output.finish();
+  if (debug) {
+    va_list args;
+    va_start(args, diagnostic);
+    std::vprintf(diagnostic, args);
+    va_end(args);
+  }
+  abort_run();
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -96,7 +109,10 @@ int main(int argc, char* argv[]) {
   std::array<std::uint8_t, ticket::krb_prv_size> envelope{};
   sha1_digest file_digest{};
   sha1_digest received_digest{};
-  std::array<char, output_buffer_size> output_buffer;
+  // The file's records are drained out of the socket into this area before
+  // any is decrypted, and written to disk without waiting for the disk.
+  mapped_area stream_area(stream_area_size, true);
+  file_output output;
 
   // 1. Read the command line.
   if (argc - 1 != fixed_args && argc - 1 != fixed_args + 1) {
@@ -137,7 +153,9 @@ int main(int argc, char* argv[]) {
   // flow control, so it asks for room for many records.
   const int server_fd = open_socket();
   if (server_fd < 0) abort_run(s.debug, "Error while opening server socket\n");
-  request_receive_buffer(server_fd, large_receive_buffer);
+  note_capped_receive_buffer("client", request_receive_buffer(server_fd, large_receive_buffer),
+                             2 * large_receive_buffer);
+  if (stream_area.bytes().empty()) abort_run(s.debug, "Error reserving the receive area\n");
 
   // 8. Build the schedule of the key shared with the authentication server.
   if (make_key_schedule(s.auth_key, auth_schedule) != 0) abort_run(s.debug, "Incorrect predefined authserver key\n");
@@ -230,38 +248,42 @@ int main(int argc, char* argv[]) {
   }
   debug_print(s.debug, "Nonce answered correctly\n");
 
-  // 20. Ask for the file with APP_DATA_REQ.
+  // 20. Ask for the file with APP_DATA_REQ. The stream's receiver is set up
+  // first, so that the socket takes the records coalesced from the first.
+  stream_receiver stream(server_fd, stream_area.bytes(), rx.size(), probe_batch_features());
   ticket::encode_prv_body(body, ticket::APP_DATA_REQ, 0, {});
   ticket::encode_krb_prv(envelope, session, body);
   if (!send_datagram(server_fd, envelope, server_addr)) abort_run(s.debug, "Error - packet size too long\n");
   debug_print(s.debug, "APP_DATA_REQ sent\n");
 
   // 21. Create or truncate the output file.
-  std::FILE* output = std::fopen(s.output_path, "w");
-  if (output == nullptr) abort_run(s.debug, "Output file cannot be opened\n");
-  std::setvbuf(output, output_buffer.data(), _IOFBF, output_buffer.size());
+  // What came in meanwhile is taken out of the socket first: the stream
+  // follows at once.
+  stream.drain();
+  if (!output.open(s.output_path)) abort_run(s.debug, "Output file cannot be opened\n");
   std::uint16_t last_pid = 0;
 
   // 22. Store the APP_DATA records in unbroken pid order until the
-  // APP_TERMINATE. A failure here leaves the records accepted so far in the
-  // file: the process exit flushes the stream.
+  // APP_TERMINATE. Each record is taken as if received alone into the
+  // cleared receive buffer. A failure here leaves the records accepted so far
+  // in the file.
   for (;;) {
-    rx.fill(0);
-    if (!receive_stream_datagram(server_fd, rx, nullptr)) abort_run(s.debug, "error receiving packet\n");
+    if (!stream.next(rx, true)) abort_stream(output, s.debug, "error receiving packet\n");
     const std::uint16_t type = ticket::decode_type(rx);
-    if (type == ticket::AP_ERR) abort_run(s.debug, "AP_ERR received - aborting\n");
-    if (type != ticket::KRB_PRV) abort_run(s.debug, "Expecting KRB_PRV or AP_ERR\nI'm receiving packet type = %d\n", type);
+    if (type == ticket::AP_ERR) abort_stream(output, s.debug, "AP_ERR received - aborting\n");
+    if (type != ticket::KRB_PRV)
+      abort_stream(output, s.debug, "Expecting KRB_PRV or AP_ERR\nI'm receiving packet type = %d\n", type);
     debug_print(s.debug, "KRB_PRV received\n");
 
     // Nothing is decrypted under a key that has run out.
     const std::uint32_t now = ticket::clock_now();
     if (!ticket::still_valid(now, validity))
-      abort_run(s.debug, "Session key has expired\ncurrtime = %u, validity = %u \n", now, validity);
+      abort_stream(output, s.debug, "Session key has expired\ncurrtime = %u, validity = %u \n", now, validity);
     debug_print(s.debug, "Session key still valid\n");
 
     if (!ticket::decrypt_krb_prv(rx, session, body))
-      abort_run(s.debug, "KRB_PRV length %u too long for the record area\n",
-           static_cast<unsigned>(get_u16_net(rx, ticket::krb_prv_length_at)));
+      abort_stream(output, s.debug, "KRB_PRV length %u too long for the record area\n",
+                   static_cast<unsigned>(get_u16_net(rx, ticket::krb_prv_length_at)));
     const ticket::prv_fields record = ticket::decode_prv_body(body);
     if (record.prv_type == ticket::APP_TERMINATE) {
       debug_print(s.debug, "APP_TERMINATE received\n");
@@ -269,22 +291,31 @@ int main(int argc, char* argv[]) {
       break;
     }
     if (record.prv_type != ticket::APP_DATA)
-      abort_run(s.debug, "Expecting APP_DATA or APP_TERMINATE\nI'm receiving packet type = %d\n", record.prv_type);
+      abort_stream(output, s.debug, "Expecting APP_DATA or APP_TERMINATE\nI'm receiving packet type = %d\n",
+                   record.prv_type);
     debug_print(s.debug, "APP_DATA Received - pid = %d\n", record.pid);
     const std::uint16_t expected_pid = next_pid(last_pid);
     // The second line has no newline of its own: "ABORT" follows on it.
     if (record.pid != expected_pid)
-      abort_run(s.debug, "transmission error, pid sequence incorrect\nExpecting pid = %d but receiving pid = %d",
-           expected_pid, record.pid);
+      abort_stream(output, s.debug,
+                   "transmission error, pid sequence incorrect\nExpecting pid = %d but receiving pid = %d",
+                   expected_pid, record.pid);
     const auto data = ticket::app_data_bytes(body, record);
-    if (!data) abort_run(s.debug, "data_len %u too long for the data area\n", static_cast<unsigned>(record.data_len));
+    if (!data)
+      abort_stream(output, s.debug, "data_len %u too long for the data area\n", static_cast<unsigned>(record.data_len));
     last_pid = record.pid;
-    std::fwrite(data->data(), 1, data->size(), output);
+    // While the disk is behind, the socket is still drained.
+    while (!output.room_for(data->size())) {
+      output.wait(stream.full() ? -1 : server_fd);
+      stream.drain();
+    }
+    if (!output.append(*data)) abort_stream(output, s.debug, "Error writing the output file\n");
   }
 
   // 23. Compare the digest of the file as it lies on disk with the one
-  // received; the stream is closed first so that every byte is there.
-  std::fclose(output);
+  // received; every write completes first so that every byte is there, and a
+  // write that failed (a full disk) fails the run.
+  if (!output.finish()) abort_run(s.debug, "Error writing the output file\n");
   if (!mysha1(s.output_path, file_digest)) abort_run(s.debug, "Digest of the output file cannot be computed\n");
   if (file_digest == received_digest) {
     debug_print(s.debug, "checksum correct\nfile transmission completed\n");

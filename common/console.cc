@@ -5,7 +5,9 @@
 #include <cstdlib>
 #include <cstring>
 
-void start_console() { std::setvbuf(stdout, nullptr, _IOLBF, BUFSIZ); }
+void start_console() { std::setvbuf(stdout, nullptr, _IOFBF, std::size_t{64} * 1024); }
+
+void flush_console() { std::fflush(stdout); }
 
 bool debug_switch(int argc, const char* const argv[], int fixed_args) {
   return argc == fixed_args + 2 && std::strcmp(argv[fixed_args + 1], "-DDEBUG") == 0;
@@ -37,4 +39,12 @@ void abort_run(bool debug, const char* diagnostic, ...) {
     va_end(args);
   }
   abort_run();
+}
+
+void note_capped_receive_buffer(const char* program, int granted, int wanted) {
+  if (granted <= 0 || granted >= wanted) return;
+  std::fprintf(stderr,
+               "%s: note: the system granted a receive buffer of %d bytes, not the %d wanted; a busy machine may "
+               "then drop datagrams of the file. As root, 'sysctl -w net.core.rmem_max=%d' lifts the cap.\n",
+               program, granted, wanted, wanted / 2);
 }

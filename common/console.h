@@ -5,9 +5,15 @@
 // output only, diagnostics appear only in debug mode, and every ending exits
 // with status 0.
 
-// Makes standard output line-buffered, so that whoever reads it through a
-// pipe sees each line as soon as it is printed. Call first in main.
+// Gives standard output a large buffer, so that debug lines printed inside a
+// stream of datagrams cost no system call each. Call first in main. The
+// output is flushed whenever the program is about to wait (flush_console) and
+// when it ends, so a reader of a pipe still sees every line before the
+// program waits for anything.
 void start_console();
+
+// Flushes standard output; called right before every wait for a peer.
+void flush_console();
 
 // True when argv holds fixed_args arguments plus an optional last one that is
 // exactly "-DDEBUG". Call only after the argument count has been checked.
@@ -25,5 +31,10 @@ void debug_print(bool debug, const char* format, ...) __attribute__((format(prin
 // Every program's one way to fail: the diagnostic (a printf format) in debug
 // mode only, then "ABORT\n", then status 0.
 [[noreturn]] void abort_run(bool debug, const char* diagnostic, ...) __attribute__((format(printf, 2, 3)));
+
+// Says once on standard error, never on standard output, that the system
+// granted a smaller socket receive buffer than wanted (both as the kernel
+// counts them) and which setting lifts the cap. Says nothing otherwise.
+void note_capped_receive_buffer(const char* program, int granted, int wanted);
 
 #endif

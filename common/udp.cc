@@ -1,6 +1,7 @@
 #include "common/udp.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include <arpa/inet.h>
@@ -42,9 +43,13 @@ bool bound_receive_wait(int fd, int seconds) {
   return setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &bound, sizeof bound) == 0;
 }
 
-void request_receive_buffer(int fd, int bytes) {
-  if (setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &bytes, sizeof bytes) == 0) return;
-  (void)setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
+int request_receive_buffer(int fd, int bytes) {
+  if (setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &bytes, sizeof bytes) != 0)
+    (void)setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
+  int granted = 0;
+  socklen_t len = sizeof granted;
+  if (getsockopt(fd, SOL_SOCKET, SO_RCVBUF, &granted, &len) != 0) return 0;
+  return granted;
 }
 
 bool send_datagram(int fd, std::span<const std::uint8_t> datagram, const sockaddr_in& to) {
@@ -69,6 +74,7 @@ static bool receive_once(int fd, std::span<std::uint8_t> buffer, sockaddr_in* fr
 }
 
 bool receive_datagram(int fd, std::span<std::uint8_t> buffer, sockaddr_in* from) {
+  std::fflush(stdout);
   return receive_once(fd, buffer, from, 0);
 }
 

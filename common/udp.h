@@ -38,14 +38,17 @@ sockaddr_in loopback_address(std::uint16_t port);
 bool bound_receive_wait(int fd, int seconds);
 
 // Asks for a receive buffer of bytes, above the system's default limit where
-// the process is allowed to; best effort, failures are ignored.
-void request_receive_buffer(int fd, int bytes);
+// the process is allowed to; best effort, failures are ignored. Returns the
+// size granted as the kernel counts it, which is twice what was asked when
+// it is granted in full (0 when unknown).
+int request_receive_buffer(int fd, int bytes);
 
 // Sends one datagram; true when all of it was sent.
 bool send_datagram(int fd, std::span<const std::uint8_t> datagram, const sockaddr_in& to);
 
 // Receives one datagram into buffer (a longer one is cut); records its sender
 // in from when from is not null. False when the receive fails or times out.
+// Standard output is flushed first, since the program may now wait.
 bool receive_datagram(int fd, std::span<std::uint8_t> buffer, sockaddr_in* from);
 
 // How long a receiver of a stream polls for the next datagram before it

@@ -2,12 +2,15 @@
 // stores the file it streams and checks it against the closing digest.
 
 #include <array>
+#include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 
 #include <sys/socket.h>
 
+#include "common/batch.h"
 #include "common/console.h"
+#include "common/file_output.h"
 #include "common/numbers.h"
 #include "common/secret_arg.h"
 #include "common/sha1.h"
@@ -29,12 +32,27 @@ struct settings {
 };
 
 // Receives into rx from any sender: whatever arrives is the server's answer.
-void receive(bool debug, int fd, receive_buffer& rx) {
-  if (!receive_datagram(fd, rx, nullptr)) abort_run(debug, "error receiving packet\n");
+// Not cleared: bytes past the end of a short datagram stay.
+void receive(bool debug, stream_receiver& stream, receive_buffer& rx) {
+  if (!stream.next(rx, false)) abort_run(debug, "error receiving packet\n");
 }
 
 void send_to_server(bool debug, int fd, std::span<const std::uint8_t> datagram, const sockaddr_in& server) {
   if (!send_datagram(fd, datagram, server)) abort_run(debug, "Error - packet size too long\n");
+}
+
+// Every failure once the output file is open: the writes already handed to
+// the kernel complete first, so the file keeps the data stored so far.
+[[noreturn]] __attribute__((format(printf, 3, 4))) void abort_stream(file_output& output, bool debug,
+                                                                      const char* diagnostic, ...) {
+  (void)output.finish();
+  if (debug) {
+    va_list args;
+    va_start(args, diagnostic);
+    std::vprintf(diagnostic, args);
+    va_end(args);
+  }
+  abort_run();
 }
 
 }  // namespace
@@ -47,9 +65,10 @@ int main(int argc, char* argv[]) {
   std::array<std::uint8_t, join_req_size> join_req;
   std::array<std::uint8_t, pass_resp_size> pass_resp;
   sha1_digest stored{};
-  // The output file's stdio buffer: large, so that storing the stream makes
-  // one write system call per 64 KiB rather than one per piece.
-  std::array<char, std::size_t{64} * 1024> file_buffer;
+  // The DATA stream is drained out of the socket into this area before any
+  // of it is checked, and written to disk without waiting for the disk.
+  mapped_area stream_area(stream_area_size, true);
+  file_output output;
   sockaddr_in server{};
   // One character more than a password that fits, so a longer one stays too long.
   std::array<std::array<char, password_len + 2>, password_count> password_texts;
@@ -79,12 +98,16 @@ int main(int argc, char* argv[]) {
   // otherwise leave the client waiting for ever.
   const int fd = socket(AF_INET, SOCK_DGRAM, 0);
   if (fd < 0) abort_run(set.debug, "Error while opening socket\n");
-  request_receive_buffer(fd, large_receive_buffer);
+  note_capped_receive_buffer("passfetch", request_receive_buffer(fd, large_receive_buffer), 2 * large_receive_buffer);
   if (!bound_receive_wait(fd, receive_wait_seconds)) abort_run(set.debug, "Error setting receive wait\n");
+  if (stream_area.bytes().empty()) abort_run(set.debug, "Error reserving the receive area\n");
+  // Every datagram, the dialogue's too, comes through the stream's receiver,
+  // which is ready before the first: the DATA follow PASS_ACCEPT at once.
+  stream_receiver stream(fd, stream_area.bytes(), rx.size(), probe_batch_features());
 
   // 5. Join, and expect the first PASS_REQ.
   send_to_server(set.debug, fd, join_req, server);
-  receive(set.debug, fd, rx);
+  receive(set.debug, stream, rx);
   if (!is_bare(decode_header(rx), PASS_REQ)) abort_run(set.debug, "no PASS_REQ arrived\n");
 
   // 6. Answer each PASS_REQ with the next password until the server decides.
@@ -97,8 +120,7 @@ int main(int argc, char* argv[]) {
       // Fits: every password was checked at start-up.
       (void)encode_pass_resp(pass_resp, set.passwords[next_password++]);
       send_to_server(set.debug, fd, pass_resp, server);
-      // Not cleared: bytes past the end of a short datagram stay.
-      receive(set.debug, fd, rx);
+      receive(set.debug, stream, rx);
     } else if (is_bare(header, PASS_REJECT)) {
       abort_run(set.debug, "Please restart session and introduce the correct password\n");
     } else if (is_bare(header, PASS_ACCEPT)) {
@@ -111,35 +133,46 @@ int main(int argc, char* argv[]) {
 
   // 7. Create or truncate the output file now, before the stream arrives.
   rx.fill(0);
-  std::FILE* output = std::fopen(set.output_file, "wb");
-  if (output == nullptr) abort_run(set.debug, "Error opening output file\n");
-  std::setvbuf(output, file_buffer.data(), _IOFBF, file_buffer.size());
+  // What came in meanwhile is taken out of the socket first: the stream
+  // follows at once.
+  stream.drain();
+  if (!output.open(set.output_file)) abort_run(set.debug, "Error opening output file\n");
 
-  // 8. The stream starts with a DATA.
-  receive(set.debug, fd, rx);
-  if (decode_header(rx).type != DATA) abort_run(set.debug, "Expecting DATA\n");
+  // 8. The stream starts with a DATA. Not cleared, here or below: bytes past
+  // the end of a short datagram stay those of the one before. A whole DATA
+  // is read where the receiver holds it, with no copy into rx.
+  const std::uint8_t* got = stream.next_view(rx);
+  if (got == nullptr) abort_stream(output, set.debug, "error receiving packet\n");
+  if (decode_header(received(got, receive_size)).type != DATA) abort_stream(output, set.debug, "Expecting DATA\n");
 
   // 9. Store each DATA in unbroken pid order until the TERMINATE.
   std::uint32_t last_pid = 0;
-  while (decode_header(rx).type == DATA) {
-    const data_fields fields = decode_data(rx);
-    if (!is_next_pid(last_pid, fields.pid)) abort_run(set.debug, "transmission error\n");
-    const auto bytes = data_bytes(rx, fields.length);
-    if (!bytes) abort_run(set.debug, "transmission error\n");
+  while (decode_header(received(got, receive_size)).type == DATA) {
+    const received in(got, receive_size);
+    const data_fields fields = decode_data(in);
+    if (!is_next_pid(last_pid, fields.pid)) abort_stream(output, set.debug, "transmission error\n");
+    const auto bytes = data_bytes(in, fields.length);
+    if (!bytes) abort_stream(output, set.debug, "transmission error\n");
     last_pid = fields.pid;
-    // A short or failed write shows as a digest mismatch at the end.
-    (void)std::fwrite(bytes->data(), 1, bytes->size(), output);
+    // While the disk is behind, the socket is still drained.
+    while (!output.room_for(bytes->size())) {
+      output.wait(stream.full() ? -1 : fd);
+      stream.drain();
+    }
+    if (!output.append(*bytes)) abort_stream(output, set.debug, "Error writing output file\n");
     debug_print(set.debug, "receiving file\n");
-    // Not cleared: bytes past the end of a short datagram stay.
-    if (!receive_stream_datagram(fd, rx, nullptr)) abort_run(set.debug, "error receiving packet\n");
+    got = stream.next_view(rx);
+    if (got == nullptr) abort_stream(output, set.debug, "error receiving packet\n");
   }
-  if (decode_header(rx).type != TERMINATE) abort_run(set.debug, "Expecting TERMINATE\n");
+  const received last(got, receive_size);
+  if (decode_header(last).type != TERMINATE) abort_stream(output, set.debug, "Expecting TERMINATE\n");
   debug_print(set.debug, "TERMINATE received\n");
 
-  // 10. Compare the stored file's digest with the one received.
-  std::fclose(output);
+  // 10. Compare the stored file's digest with the one received, once every
+  // write has completed; a write that failed (a full disk) fails the run.
+  if (!output.finish()) abort_run(set.debug, "Error writing output file\n");
   if (!mysha1(set.output_file, stored)) abort_run(set.debug, "Error computing file digest\n");
-  if (!terminate_matches(decode_terminate(rx), stored)) {
+  if (!terminate_matches(decode_terminate(last), stored)) {
     debug_print(set.debug, "incorrect checksum\n");
     abort_run();
   }
