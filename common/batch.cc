@@ -128,6 +128,13 @@ batch_features probe_batch_features() {
   return features;
 }
 
+batch_features stream_sender_features() {
+  batch_features features = probe_batch_features();
+  features.segmentation = false;
+  features.coalescing = false;
+  return features;
+}
+
 std::size_t send_batch(int fd, batch_features& features, std::span<const std::uint8_t> area,
                        std::size_t datagram_size, std::size_t count, const sockaddr_in& to) {
   count = std::min({count, max_batch, datagram_size == 0 ? count : area.size() / datagram_size});

@@ -26,6 +26,14 @@ struct batch_features {
 // on only if datagrams sent through it arrive exactly as sent.
 batch_features probe_batch_features();
 
+// What a server sends a file stream with: batches of plain datagrams, never
+// segmented pieces. A segmented send leaves the server faster than a client
+// can store the file (a password client fell behind by more than its buffers
+// hold in 5 of 20 transfers of 128 MB), and a rate limit on the server's own
+// interface, which holds back plain sends while its queue is full, drops
+// the segments of a piece instead (every ticket transfer through 100 Mbit).
+batch_features stream_sender_features();
+
 // The area a client drains a stream into: at most this much memory, of which
 // only what a lagging program needs is ever touched.
 inline constexpr std::size_t stream_area_size = std::size_t{64} * 1024 * 1024;

@@ -104,13 +104,7 @@ int main(int argc, char* argv[]) {
   const sockaddr_in local = any_address(set.port);
   if (bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0)
     abort_run(set.debug, "Error binding to socket\n");
-  features = probe_batch_features();
-  // Handed over in segmented pieces, the stream leaves the socket about
-  // twice as fast as a client can store it; with no flow control the client
-  // then falls behind by more than its buffers hold, and a large file ends in
-  // "ABORT" (measured: 15 of 20 transfers of 128 MB got through). Batches of
-  // plain datagrams go out at a pace the client keeps up with.
-  features.segmentation = false;
+  features = stream_sender_features();
 
   for (;;) {
     // 7. Wait as long as it takes for a JOIN_REQ from anyone.

@@ -91,7 +91,7 @@ int main(int argc, char* argv[]) {
   const sockaddr_in local = any_address(s.port);
   if (bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0)
     abort_run(s.debug, "Error binding to socket\n");
-  features = probe_batch_features();
+  features = stream_sender_features();
 
   // 3. Build the server key's schedule; a bad key shows only after the bind.
   if (make_key_schedule(s.server_key, server_schedule) != 0)
