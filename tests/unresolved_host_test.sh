@@ -32,7 +32,8 @@ echo "hosts: files" >"$work/nsswitch.conf"
 : >"$work/hosts"
 
 export AUTHSERVER=$1 SERVER=$2 CLIENT=$3 WORK=$work
-export BACKGROUND_SH=$(cd "$(dirname "$0")/.." && pwd)/tools/background.sh
+BACKGROUND_SH=$(cd "$(dirname "$0")/.." && pwd)/tools/background.sh
+export BACKGROUND_SH
 unshare --mount --uts --propagation private bash -euo pipefail -c '
   hostname host-without-a-name-entry
   mount --bind "$WORK/nsswitch.conf" /etc/nsswitch.conf

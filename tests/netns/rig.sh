@@ -183,6 +183,7 @@ rig_start() {
   local host=$1 output=$2
   shift 2
   bg_start "$output" ip netns exec "${rig_ns_of[$host]}" unshare --uts sh -c 'hostname "$0" && exec "$@"' "$host" "$@"
+  # shellcheck disable=SC2034 # read by the scripts that source the rig
   rig_pid=$REPLY
 }
 
