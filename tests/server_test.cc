@@ -159,6 +159,12 @@ TEST(ServerExchange, ServesTheNextClientAfreshWheneverItComes) {
   const std::string trace = exchange_trace(first.size()) + exchange_trace(second.size());
   ASSERT_TRUE(run.server->wait_for_output(trace));
   EXPECT_EQ(run.server->output(), trace);
+
+  // A third client's AP_REQ cut to its type: the buffer still held the last
+  // KRB_PRV, so only a cleared one reads the missing ticket as zeros, as a
+  // fresh server does.
+  next.send_to(run.port(), type_only(AP_REQ));
+  EXPECT_EQ(run.ended(), trace + "AP_REQ received\nkey error -1\n");
 }
 
 TEST(ServerExchange, SendsFileToSenderOfKrbPrv) {
