@@ -151,34 +151,4 @@ TEST(Authserver, AnswersAsErrAndGoesOnServing) {
   EXPECT_TRUE(run.server->running());
 }
 
-TEST(Authserver, RefusesBadSettingsAtStartup) {
-  struct Row {
-    std::vector<std::string> args;  // after the port
-    std::string expected;
-  };
-  const std::vector<Row> rows = {
-      {{"133457799BBCDFF0", server_key_text, "srv", "-DDEBUG"}, "Incorrect client key\nABORT\n"},
-      {{client_key_text, "0101010101010101", "srv", "-DDEBUG"}, "Incorrect server key\nABORT\n"},
-      {{client_key_text, "0E329232EA6D0D7", "srv", "-DDEBUG"}, "Incorrect server key\nABORT\n"},
-      {{client_key_text, server_key_text, "abcdefghijklmnopqrstuvwxyzabcdefghijklmno", "-DDEBUG"},
-       "serverID longer than 40 bytes\nABORT\n"},
-      {{client_key_text, server_key_text, "srv", "65536", "-DDEBUG"},
-       "lifetime is not a number from 0 to 65535\nABORT\n"},
-      {{client_key_text, server_key_text, "srv", "300", "10.1.2", "-DDEBUG"},
-       "clientaddr is no IPv4 address\nABORT\n"},
-      {{client_key_text, server_key_text, "srv", "300", "999.999.999.999", "-DDEBUG"},
-       "clientaddr is no IPv4 address\nABORT\n"},
-      {{"133457799BBCDFF0", server_key_text, "srv"}, "ABORT\n"},
-  };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(testing::PrintToString(row.args));
-    EXPECT_EQ(startup_output(AUTHSERVER_PATH, row.args), row.expected);
-  }
-  EXPECT_EQ(startup_output(AUTHSERVER_PATH, {client_key_text, server_key_text})
-                .rfind("usage: authserver <port> <clientkey> <serverkey> <serverID> [<lifetime> [<clientaddr>]] "
-                       "[-DDEBUG]\n",
-                       0),
-            0u);
-}
-
 }  // namespace

@@ -1,12 +1,14 @@
-// Every program against a hostile peer that the test plays: length fields
-// at their maximum, empty datagrams, datagrams longer than any receive
-// buffer, and id or password fields with no zero byte. Each must end the
+// Every program against a hostile peer that the test plays: 32-bit length
+// fields at their maximum, empty datagrams, datagrams longer than any
+// receive buffer, and id or password fields with no zero byte. Each must end the
 // way the program ends any failure of that step (its failure line, exit
 // status 0) or, where the datagram is harmless once cut, go on as usual;
 // under the asan preset a read or write past a buffer kills the program
 // instead, which fails the exit-status check. Boundary cases that the
 // programs' own tests already send (a length one past its area, a 100-byte
-// password field without a zero) are not repeated here. The last tests
+// password field without a zero) are not repeated here, nor the ticket
+// system's 16-bit lengths at 65535: the codec's length table holds every
+// check at its bound and past it. The last tests
 // bound the waits that no other test reaches with a silent peer.
 
 #include <gtest/gtest.h>
@@ -89,15 +91,6 @@ TEST(HostileToClient, EndsEveryStepCleanly) {
     return [=](ClientRun& run) { run.send_app(answer(run.reach_ap_req())); };
   };
   const Row rows[] = {
-      {"AS_REP length 65535", [](ClientRun& run) { run.answer_as(as_rep(good_as_rep(), 65535)); },
-       "AS_REP received\nAS_REP length 65535 too long for the reply area\nABORT\n", {}},
-      {"ticket_len 65535",
-       [](ClientRun& run) {
-         auto rep = good_as_rep();
-         rep.ticket_len = 65535;
-         run.answer_as(as_rep(rep));
-       },
-       "ticket_len 65535 too long for the ticket area\nABORT\n", {}},
       {"server_id without a zero byte",
        [](ClientRun& run) {
          auto rep = good_as_rep();
@@ -105,14 +98,8 @@ TEST(HostileToClient, EndsEveryStepCleanly) {
          run.answer_as(as_rep(rep));
        },
        "Server ID of application server is worng = " + forty_x + "\nABORT\n", {}},
-      {"AP_REP length 65535", at_ap_rep([](std::uint32_t nonce) { return ap_rep(session_key, nonce, 65535); }),
-       "AP_REP length 65535 too long for the nonce reply area\nABORT\n", {}},
       {"empty AP_REP", at_ap_rep([](std::uint32_t) { return bytes{}; }),
        "Expecting AP_REP\nI'm receiving packet type = 0\nABORT\n", {}},
-      {"KRB_PRV length 65535", at_transfer({prv({.pid = 1, .data = ab}), prv({.pid = 2, .length = 65535})}),
-       "KRB_PRV length 65535 too long for the record area\nABORT\n", ab},
-      {"data_len 65535", at_transfer({prv({.pid = 1, .data = ab}), prv({.pid = 2, .data_len = 65535})}),
-       "data_len 65535 too long for the data area\nABORT\n", ab},
       {"empty datagram among the records", at_transfer({prv({.pid = 1, .data = ab}), bytes{}}),
        "Expecting KRB_PRV or AP_ERR\nI'm receiving packet type = 0\nABORT\n", ab},
       {"every answer cut from 2000 bytes",
@@ -150,8 +137,6 @@ TEST(HostileToServer, EndsEveryStepCleanly) {
     bytes sent;
     std::string tail;  // the end of the debug output
   };
-  bytes auth_len_max = ap_req();
-  put_u16_net(auth_len_max, ticket::ap_req_auth_len_at, 65535);
   // Only the envelope's header arrives: the record decrypts from zero bytes
   // into some type other than APP_DATA_REQ.
   bytes header_only = file_request();
@@ -162,8 +147,6 @@ TEST(HostileToServer, EndsEveryStepCleanly) {
   ASSERT_NE(zero_type, ticket::APP_DATA_REQ);
   const Row rows[] = {
       {"empty first datagram", false, {}, "First packet is not AP_REQ\nI'm receiving packet type = 0\nABORT\n"},
-      {"auth_len 65535", false, auth_len_max,
-       "Session key still valid\nAuthenticator length too long for the authenticator area\nABORT\n"},
       {"empty datagram for the KRB_PRV", true, {}, "Expecting KRB_PRV or AP_ERR\nI'm receiving packet type = 0\nABORT\n"},
       {"KRB_PRV of its header only", true, header_only,
        "Expecting APP_DATA_REQ\nI'm receiving packet type = " + std::to_string(zero_type) + "\nABORT\n"},
@@ -358,14 +341,6 @@ TEST(SilentPeer, EndsTheWaitAfterTheBound) {
     return program.output();
   };
   const Row rows[] = {
-      {"client waiting for the AP_REP",
-       [&] {
-         ClientRun run;
-         run.reach_ap_req();
-         const std::string output = timed(run.client);
-         EXPECT_TRUE(ends_with(output, "AP_REQ sent\nerror receiving packet\nABORT\n")) << output;
-         return output;
-       }},
       {"passfetch waiting for the answer to its PASS_RESP",
        [&] {
          FetchRun run;

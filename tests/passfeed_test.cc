@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "common/bytes.h"
@@ -85,15 +86,6 @@ class Feed : public FileServerRun {
     EXPECT_EQ(stream.digest, want);
   }
 
-  // A full exchange whose first password is right: the file must arrive.
-  void serve_one() {
-    send(join_req());
-    ASSERT_EQ(next_type(), PASS_REQ);
-    send(pass_resp(secret));
-    ASSERT_EQ(next_type(), PASS_ACCEPT);
-    expect_file(receive_stream(client));
-  }
-
   // The output of a server that should still be running after printing
   // text last.
   std::string printed(const std::string& text) {
@@ -109,15 +101,17 @@ TEST(Passfeed, StreamsFilesInPiecesOfAThousand) {
   struct Row {
     std::size_t size;
     std::vector<std::uint32_t> lengths;
+    const char* last = "-DDEBUG";  // anything else: a quiet run that prints only its OK
   };
   const Row rows[] = {
       {0, {0}},
       {1, {1}},
       {2500, {1000, 1000, 500}},
       {3000, {1000, 1000, 1000, 0}},
+      {10, {10}, "-ddebug"},
   };
   for (const Row& row : rows) {
-    Feed feed(random_bytes(row.size, static_cast<std::uint32_t>(row.size)));
+    Feed feed(random_bytes(row.size, static_cast<std::uint32_t>(row.size)), secret, row.last);
     ASSERT_TRUE(feed.bound());
     feed.send(join_req());
     ASSERT_EQ(feed.next_type(), PASS_REQ);
@@ -126,17 +120,13 @@ TEST(Passfeed, StreamsFilesInPiecesOfAThousand) {
     const Stream stream = receive_stream(feed.client);
     EXPECT_EQ(stream.lengths, row.lengths) << row.size << " bytes";
     feed.expect_file(stream);
+    const bool debug = std::string_view(row.last) == "-DDEBUG";
     EXPECT_EQ(feed.printed("OK\n"),
-              accepted_first + repeat("sending file!\n", static_cast<int>(row.lengths.size())) + "file sended!\nOK\n")
+              debug ? accepted_first + repeat("sending file!\n", static_cast<int>(row.lengths.size())) +
+                          "file sended!\nOK\n"
+                    : "OK\n")
         << row.size << " bytes";
   }
-}
-
-TEST(Passfeed, WithoutDebugPrintsOnlyTheOutcome) {
-  Feed feed(random_bytes(10), secret, "-ddebug");
-  ASSERT_TRUE(feed.bound());
-  feed.serve_one();
-  EXPECT_EQ(feed.printed("OK\n"), "OK\n");
 }
 
 TEST(Passfeed, AcceptsTheThirdPassword) {
@@ -236,9 +226,12 @@ TEST(Passfeed, EndsOnAnUnexpectedDatagram) {
   }
 }
 
-TEST(Passfeed, ServesTheNextClientAfresh) {
-  Feed feed(random_bytes(2100, 7));
+// Between exchanges passfeed waits as long as it takes, longer than the
+// quick build's bound on a wait inside one; each client is served afresh.
+TEST(Passfeed, ServesTheNextClientAfreshAndBoundsOnlyTheWaitsInsideAnExchange) {
+  Feed feed(random_bytes(2100, 7), secret, "-DDEBUG", PASSFEED_QUICK_PATH);
   ASSERT_TRUE(feed.bound());
+  EXPECT_FALSE(feed.server->wait(3s).has_value()) << "waits for a JOIN_REQ as long as it takes";
   // Two wrong tries leave the count at 2: the next client's one wrong try
   // must not make it 3.
   feed.send(join_req());
@@ -251,6 +244,7 @@ TEST(Passfeed, ServesTheNextClientAfresh) {
   ASSERT_EQ(feed.next_type(), PASS_ACCEPT);
   feed.expect_file(receive_stream(feed.client));
   ASSERT_TRUE(feed.server->wait_for_output("OK\n"));
+  EXPECT_FALSE(feed.server->wait(3s).has_value()) << "waits for the next JOIN_REQ as long as it takes";
 
   write_file(feed.input(), random_bytes(1500, 8));
   const UdpPeer second;
@@ -264,6 +258,19 @@ TEST(Passfeed, ServesTheNextClientAfresh) {
   EXPECT_EQ(stream.lengths, (std::vector<std::uint32_t>{1000, 500}));
   feed.expect_file(stream);
   EXPECT_TRUE(feed.client.silent_for(50ms)) << "nothing goes to the first client";
+
+  // A client that falls silent after its JOIN_REQ.
+  feed.send(join_req());
+  ASSERT_EQ(feed.next_type(), PASS_REQ);
+  const std::string right_password = "PASS_RESP received\nIm getting secret\npassword correct\n";
+  EXPECT_EQ(feed.ended(), "JOIN_REQ received\n"
+                          "PASS_RESP received\nIm getting one\npassword not correct\n"
+                          "PASS_RESP received\nIm getting two\npassword not correct\n" +
+                              right_password + repeat("sending file!\n", 3) + "file sended!\nOK\n" +
+                              "JOIN_REQ received\n"
+                              "PASS_RESP received\nIm getting one\npassword not correct\n" +
+                              right_password + repeat("sending file!\n", 2) + "file sended!\nOK\n" +
+                              "JOIN_REQ received\nerror receiving packet\nABORT\n");
 }
 
 TEST(Passfeed, ClearsTheReceiveBufferOnlyBeforeAnExchangesFirstReceives) {
@@ -293,53 +300,5 @@ TEST(Passfeed, ClearsTheReceiveBufferOnlyBeforeAnExchangesFirstReceives) {
   EXPECT_EQ(feed.next_type(), PASS_REQ);
 }
 
-TEST(Passfeed, StartUpFailures) {
-  struct Row {
-    const char* name;
-    std::vector<std::string> args;  // after the port; "FILE" and "MISSING" are filled in
-    bool port_taken;
-    std::string output;
-  };
-  const std::string long_password(max_password_chars + 1, 'p');
-  const Row rows[] = {
-      {"two arguments", {secret}, false, "usage: passfeed <serverport> <password> <input file>\n"},
-      {"five arguments", {secret, "FILE", "-DDEBUG", "x"}, false,
-       "usage: passfeed <serverport> <password> <input file>\n"},
-      // The port is taken: a bind would fail, so nothing may be bound first.
-      {"missing file", {secret, "MISSING"}, true, "Input file doesn't exist\n"},
-      {"missing file, debug", {secret, "MISSING", "-DDEBUG"}, true, "Input file doesn't exist\n"},
-      {"51-character password", {long_password, "FILE", "-DDEBUG"}, true,
-       "Password longer than 50 characters\nABORT\n"},
-      {"51-character password, no debug", {long_password, "FILE"}, true, "ABORT\n"},
-      {"port in use", {secret, "FILE", "-DDEBUG"}, true, "Error binding to socket\nABORT\n"},
-      {"port in use, no debug", {secret, "FILE", "-DDEBUGX"}, true, "ABORT\n"},
-  };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.name);
-    TempDir dir;
-    write_file(dir / "file", {1, 2, 3});
-    std::vector<std::string> args = row.args;
-    for (auto& arg : args) {
-      if (arg == "FILE") arg = (dir / "file").string();
-      if (arg == "MISSING") arg = (dir / "missing").string();
-    }
-    EXPECT_EQ(startup_output(PASSFEED_PATH, args, row.port_taken), row.output);
-  }
-}
-
-TEST(Passfeed, BoundsTheWaitInsideAnExchangeOnly) {
-  Feed feed(random_bytes(5), secret, "-DDEBUG", PASSFEED_QUICK_PATH);
-  ASSERT_TRUE(feed.bound());
-  // Longer than the quick build's bound, before and after an exchange.
-  EXPECT_FALSE(feed.server->wait(3s).has_value()) << "waits for a JOIN_REQ as long as it takes";
-  feed.serve_one();
-  ASSERT_TRUE(feed.server->wait_for_output("OK\n"));
-  EXPECT_FALSE(feed.server->wait(3s).has_value()) << "waits for the next JOIN_REQ as long as it takes";
-  // A client that falls silent after its JOIN_REQ.
-  feed.send(join_req());
-  ASSERT_EQ(feed.next_type(), PASS_REQ);
-  EXPECT_EQ(feed.ended(), accepted_first + "sending file!\nfile sended!\nOK\n"
-                                           "JOIN_REQ received\nerror receiving packet\nABORT\n");
-}
 
 }  // namespace

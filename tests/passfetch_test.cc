@@ -27,8 +27,6 @@ using namespace std::chrono_literals;
 using namespace password;
 using namespace testing_support;
 
-const std::string usage =
-    "usage: passfetch <servername> <serverport> <clientpwd1> <clientpwd1> <clientpwd1> <outfile>\n";
 const bytes old_content = {'o', 'l', 'd', '\n'};
 
 bytes concat(std::initializer_list<bytes> parts) {
@@ -226,39 +224,6 @@ TEST(Passfetch, ClearsTheReceiveBufferOnlyAtPassAccept) {
   fetch.send(terminate_msg(expected));
   EXPECT_EQ(fetch.ended(), accepted + repeat("receiving file\n", 3) + good_end);
   EXPECT_EQ(fetch.stored(), expected);
-}
-
-TEST(Passfetch, StartUpRefusals) {
-  const std::string too_long(password_len + 1, 'p');
-  struct Row {
-    const char* name;
-    std::vector<std::string> args;  // "PORT" and "OUT" are filled in
-    std::string output;
-  };
-  const Row rows[] = {
-      {"five arguments", {"127.0.0.1", "PORT", "a", "b", "c"}, usage},
-      {"eight arguments", {"127.0.0.1", "PORT", "a", "b", "c", "OUT", "-DDEBUG", "x"}, usage},
-      {"53-character first password", {"127.0.0.1", "PORT", too_long, "b", "c", "OUT", "-DDEBUG"},
-       "Password longer than 52 characters\nABORT\n"},
-      {"53-character third password", {"127.0.0.1", "PORT", "a", "b", too_long, "OUT"}, "ABORT\n"},
-      {"unresolvable name", {"999.999.999.999", "PORT", "a", "b", "c", "OUT", "-DDEBUG"},
-       "wrong server name\nABORT\n"},
-      {"unresolvable name, no debug", {"999.999.999.999", "PORT", "a", "b", "c", "OUT", "-ddebug"}, "ABORT\n"},
-  };
-  for (const Row& row : rows) {
-    TempDir dir;
-    const UdpPeer server;
-    std::vector<std::string> args = row.args;
-    for (auto& arg : args) {
-      if (arg == "PORT") arg = std::to_string(server.port());
-      if (arg == "OUT") arg = (dir / "output").string();
-    }
-    Process client(PASSFETCH_PATH, args, dir / "stdout");
-    EXPECT_EQ(client.wait(10s), 0) << row.name;
-    EXPECT_EQ(client.output(), row.output) << row.name;
-    EXPECT_TRUE(server.silent_for(50ms)) << row.name << ": nothing is sent";
-    EXPECT_FALSE(std::filesystem::exists(dir / "output")) << row.name;
-  }
 }
 
 TEST(Passfetch, BoundsEveryWait) {

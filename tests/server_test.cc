@@ -12,6 +12,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "common/bytes.h"
@@ -93,17 +94,19 @@ TEST(ServerExchange, AnswersNonceAndDeliversWholeFile) {
     std::uint32_t nonce;
     std::uint16_t reply_len;
     std::string reply_text;
+    const char* last_arg = "-DDEBUG";  // anything else: a quiet run that prints only its OK
   };
   const Row rows[] = {
       {"empty file, ten-digit reply", 0, 1700000000, 14, "1700000001"},
       {"one whole piece, reply wraps to negative", 972, 2147483647, 15, "-2147483648"},
       {"one byte past a piece, eight-digit reply", 973, 12345677, 8, "12345678"},
       {"many pieces, short reply", 200000, 41, 6, "42"},
+      {"quiet", 1500, 41, 6, "42", "-ddebug"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     const auto file = random_bytes(row.file_size);
-    ServerRun run(file);
+    ServerRun run(file, {.last_arg = row.last_arg});
     ASSERT_TRUE(run.bound());
 
     const auto answer = send_ap_req(run, {.nonce = row.nonce}, run.client);
@@ -122,22 +125,31 @@ TEST(ServerExchange, AnswersNonceAndDeliversWholeFile) {
     run.send(file_request());
     expect_delivery_of(collect_delivery(run.client), run.input(), file);
     const std::string trace =
-        authenticated_trace(static_cast<std::int32_t>(row.nonce)) + requested_trace + delivery_trace(row.file_size);
+        std::string_view(row.last_arg) == "-DDEBUG"
+            ? authenticated_trace(static_cast<std::int32_t>(row.nonce)) + requested_trace +
+                  delivery_trace(row.file_size)
+            : "OK\n";
     ASSERT_TRUE(run.server->wait_for_output(trace));
     EXPECT_EQ(run.server->output(), trace);
     EXPECT_TRUE(run.server->running());
   }
 }
 
-TEST(ServerExchange, ServesNextClientAfreshAfterOk) {
+// After its OK the server waits for the next client as long as it takes,
+// longer than the quick build's bound on a wait inside an exchange, and
+// serves it afresh: its own socket, records from pid 1, the file as it is
+// then.
+TEST(ServerExchange, ServesTheNextClientAfreshWheneverItComes) {
   const auto first = random_bytes(2000, 1);
   const auto second = random_bytes(3000, 2);
-  ServerRun run(first);
+  ServerRun run(first, {.program = SERVER_QUICK_PATH});
   ASSERT_TRUE(run.bound());
   authenticate(run);
   run.send(file_request());
   expect_delivery_of(collect_delivery(run.client), run.input(), first);
   ASSERT_TRUE(run.server->wait_for_output(exchange_trace(first.size())));
+  EXPECT_FALSE(run.server->wait(3s));
+  ASSERT_TRUE(run.server->running());
 
   write_file(run.input(), second);
   UdpPeer next;
@@ -147,17 +159,12 @@ TEST(ServerExchange, ServesNextClientAfreshAfterOk) {
   const std::string trace = exchange_trace(first.size()) + exchange_trace(second.size());
   ASSERT_TRUE(run.server->wait_for_output(trace));
   EXPECT_EQ(run.server->output(), trace);
-}
 
-TEST(ServerExchange, QuietRunPrintsOnlyOk) {
-  const auto file = random_bytes(1500);
-  ServerRun run(file, {.last_arg = "-ddebug"});
-  ASSERT_TRUE(run.bound());
-  authenticate(run);
-  run.send(file_request());
-  expect_delivery_of(collect_delivery(run.client), run.input(), file);
-  ASSERT_TRUE(run.server->wait_for_output("OK\n"));
-  EXPECT_EQ(run.server->output(), "OK\n");
+  // A third client's AP_REQ cut to its type: the buffer still held the last
+  // KRB_PRV, so only a cleared one reads the missing ticket as zeros, as a
+  // fresh server does.
+  next.send_to(run.port(), type_only(AP_REQ));
+  EXPECT_EQ(run.ended(), trace + "AP_REQ received\nkey error -1\n");
 }
 
 TEST(ServerExchange, SendsFileToSenderOfKrbPrv) {
@@ -176,45 +183,6 @@ TEST(ServerWaits, GivesUpOnClientSilentAfterApRep) {
   ASSERT_TRUE(run.bound());
   authenticate(run);
   EXPECT_EQ(run.ended(10s), authenticated_trace() + "error receiving packet\nABORT\n");
-}
-
-TEST(ServerWaits, WaitsForNextClientWithoutBound) {
-  ServerRun run({}, {.program = SERVER_QUICK_PATH});
-  ASSERT_TRUE(run.bound());
-  authenticate(run);
-  run.send(file_request());
-  expect_delivery_of(collect_delivery(run.client), run.input(), {});
-  ASSERT_TRUE(run.server->wait_for_output("OK\n"));
-  // Longer than the quick build's bound on the wait for KRB_PRV.
-  EXPECT_FALSE(run.server->wait(3s));
-  ASSERT_TRUE(run.server->running());
-  authenticate(run);
-  run.send(file_request());
-  expect_delivery_of(collect_delivery(run.client), run.input(), {});
-}
-
-TEST(ServerStartup, EndsBeforeServing) {
-  struct Row {
-    const char* name;
-    bool port_in_use;
-    std::vector<std::string> args;  // after the port
-    std::string expected;
-  };
-  const std::string usage = "usage: server <serverport> <authserverkey> <inputfile>\n";
-  const Row rows[] = {
-      {"three arguments", false, {server_key_text}, usage},
-      {"six arguments", false, {server_key_text, "input", "-DDEBUG", "more"}, usage},
-      {"port in use", true, {server_key_text, "input", "-DDEBUG"}, "Error binding to socket\nABORT\n"},
-      {"port in use and bad key: the bind comes first", true, {"0000000000000000", "input", "-DDEBUG"},
-       "Error binding to socket\nABORT\n"},
-      {"key with bad parity", false, {"0000000000000000", "input", "-DDEBUG"},
-       "Incorrect predefined authserver key\nABORT\n"},
-      {"weak key, quiet", false, {"0101010101010101", "input"}, "ABORT\n"},
-  };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.name);
-    EXPECT_EQ(startup_output(SERVER_PATH, row.args, row.port_in_use), row.expected);
-  }
 }
 
 TEST(ServerFailures, EndsOnEveryRefusal) {
@@ -269,8 +237,6 @@ TEST(ServerFailures, EndsOnEveryRefusal) {
        "AP_REQ received\nkey error -2\n"},
       {"ticket_len 105", "-DDEBUG", send_length(ap_req_ticket_len_at, 105),
        "AP_REQ received\nTicket length too long for the ticket area\nABORT\n"},
-      {"ticket_len 65535", "-DDEBUG", send_length(ap_req_ticket_len_at, 65535),
-       "AP_REQ received\nTicket length too long for the ticket area\nABORT\n"},
       {"auth_len 49", "-DDEBUG", send_length(ap_req_auth_len_at, 49),
        "AP_REQ received\nSession key still valid\nAuthenticator length too long for the authenticator area\nABORT\n"},
       {"wrong client name", "-DDEBUG",
@@ -310,9 +276,6 @@ TEST(ServerFailures, EndsOnEveryRefusal) {
        authenticated + "KRB_PRV received\nSession key still valid\nExpecting APP_DATA_REQ\n"
                        "I'm receiving packet type = 15\nABORT\n"},
       {"KRB_PRV length 979", "-DDEBUG", after_ap_rep(send_krb_prv(APP_DATA_REQ, 979)),
-       authenticated + "KRB_PRV received\nSession key still valid\nKRB_PRV length too long for the record area\n"
-                       "ABORT\n"},
-      {"KRB_PRV length 65535", "-DDEBUG", after_ap_rep(send_krb_prv(APP_DATA_REQ, 65535)),
        authenticated + "KRB_PRV received\nSession key still valid\nKRB_PRV length too long for the record area\n"
                        "ABORT\n"},
       {"input file missing", "-DDEBUG", after_ap_rep(without_input(false)),

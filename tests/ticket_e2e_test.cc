@@ -9,7 +9,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <thread>
 #include <vector>
 
 #include "tests/support/process.h"
@@ -23,16 +22,6 @@ using namespace testing_support;
 constexpr char client_key[] = "133457799BBCDFF1";
 constexpr char server_key[] = "0E329232EA6D0D73";
 constexpr char other_key[] = "F1DFBC9B79573413";
-
-// Waits until everything the process has printed is text.
-bool prints_exactly(const Process& process, const std::string& text, std::chrono::milliseconds deadline = 20s) {
-  const auto end = std::chrono::steady_clock::now() + deadline;
-  while (process.output() != text) {
-    if (std::chrono::steady_clock::now() >= end) return false;
-    std::this_thread::sleep_for(2ms);
-  }
-  return true;
-}
 
 // Removes text from the front of rest; false when rest does not start with it.
 bool take(std::string_view& rest, std::string_view text) {
@@ -89,7 +78,7 @@ TEST(TicketSystem, FilesOfEverySizeArriveIdenticalClientAfterClient) {
     write_file(system.input(), content);
     EXPECT_EQ(system.fetch(), "OK\n") << sizes[i] << " bytes";
     served += "OK\n";
-    EXPECT_TRUE(prints_exactly(*system.server, served)) << sizes[i] << " bytes: " << system.server->output();
+    EXPECT_TRUE(system.server->wait_for_exact_output(served)) << sizes[i] << " bytes: " << system.server->output();
     EXPECT_TRUE(read_file(system.output()) == content) << sizes[i] << " bytes";
   }
   EXPECT_TRUE(system.server->running());
@@ -105,7 +94,7 @@ TEST(TicketSystem, ClientKeyThatDoesNotMatchIsRefusedAndTheServerServesOn) {
   EXPECT_EQ(system.fetch(other_key), "ABORT\n");
   EXPECT_EQ(system.server->output(), "");
   EXPECT_EQ(system.fetch(), "OK\n");
-  EXPECT_TRUE(prints_exactly(*system.server, "OK\n"));
+  EXPECT_TRUE(system.server->wait_for_exact_output("OK\n"));
 }
 
 TEST(TicketSystem, ServerKeyThatDoesNotMatchEndsBothRuns) {

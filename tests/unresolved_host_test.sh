@@ -32,6 +32,8 @@ echo "hosts: files" >"$work/nsswitch.conf"
 : >"$work/hosts"
 
 export AUTHSERVER=$1 SERVER=$2 CLIENT=$3 WORK=$work
+BACKGROUND_SH=$(cd "$(dirname "$0")/.." && pwd)/tools/background.sh
+export BACKGROUND_SH
 unshare --mount --uts --propagation private bash -euo pipefail -c '
   hostname host-without-a-name-entry
   mount --bind "$WORK/nsswitch.conf" /etc/nsswitch.conf
@@ -41,42 +43,23 @@ unshare --mount --uts --propagation private bash -euo pipefail -c '
     exit 1
   fi
 
-  started=()
-  cleanup() {
-    local pid
-    for pid in "${started[@]}"; do kill "$pid" 2>/dev/null || true; wait "$pid" 2>/dev/null || true; done
-  }
-  trap cleanup EXIT
+  source "$BACKGROUND_SH"
+  trap bg_stop EXIT
 
-  # A UDP port below the ephemeral range that nothing has bound.
-  free_port() {
-    local port
-    while :; do
-      port=$((10000 + RANDOM % 10000))
-      awk -v h="$(printf "%04X" "$port")" "FNR > 1 { split(\$2, a, \":\"); if (a[2] == h) b = 1 } END { exit b }" \
-        /proc/net/udp && { echo "$port"; return; }
-    done
-  }
   wait_bound() {
-    local hex tries
-    hex=$(printf "%04X" "$1")
-    for ((tries = 0; tries < 400; tries++)); do
-      awk -v h="$hex" "FNR > 1 { split(\$2, a, \":\"); if (a[2] == h) b = 1 } END { exit !b }" /proc/net/udp &&
-        return 0
-      sleep 0.05
-    done
+    wait_udp_bound --seconds 20 "$1" && return 0
     echo "FAIL: nothing bound port $1"
     exit 1
   }
 
   head -c 50000 /dev/urandom >"$WORK/sample"
-  auth_port=$(free_port)
-  "$AUTHSERVER" "$auth_port" 133457799BBCDFF1 0E329232EA6D0D73 fileserver 300 -DDEBUG >"$WORK/authserver.out" 2>&1 &
-  started+=("$!")
+  free_udp_port
+  auth_port=$REPLY
+  bg_start "$WORK/authserver.out" "$AUTHSERVER" "$auth_port" 133457799BBCDFF1 0E329232EA6D0D73 fileserver 300 -DDEBUG
   wait_bound "$auth_port"
-  server_port=$(free_port)
-  "$SERVER" "$server_port" 0E329232EA6D0D73 "$WORK/sample" >"$WORK/server.out" 2>&1 &
-  started+=("$!")
+  free_udp_port
+  server_port=$REPLY
+  bg_start "$WORK/server.out" "$SERVER" "$server_port" 0E329232EA6D0D73 "$WORK/sample"
   wait_bound "$server_port"
   timeout 60 "$CLIENT" 127.0.0.1 "$auth_port" 133457799BBCDFF1 127.0.0.1 "$server_port" "$WORK/received" alice \
     fileserver -DDEBUG >"$WORK/client.out" 2>&1 || true

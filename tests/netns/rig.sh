@@ -31,10 +31,12 @@
 # its namespaces behind; the next run removes those whose PID is gone, with
 # whatever still runs inside them.
 
+# shellcheck source=../../tools/background.sh
+source "$(dirname "${BASH_SOURCE[0]}")/../../tools/background.sh"
+
 rig_prefix=ftrig
 rig_id=$rig_prefix$$
 rig_namespaces=()
-rig_started=()
 rig_pid=
 rig_work=
 declare -A rig_ns_of=()
@@ -79,16 +81,6 @@ rig_sweep() {
   rmdir /etc/netns 2>/dev/null || true
 }
 
-# Stops every program started on a host, each by its PID.
-rig_stop_all() {
-  local pid
-  for pid in "${rig_started[@]}"; do
-    kill "$pid" 2>/dev/null || true
-    wait "$pid" 2>/dev/null || true
-  done
-  rig_started=()
-}
-
 # rig_remove NS: ends whatever still runs inside the namespace (programs that
 # a started shell put in the background), then deletes it.
 rig_remove() {
@@ -104,7 +96,8 @@ rig_remove() {
 # rig afresh for its next run.
 rig_teardown() {
   local ns
-  rig_stop_all
+  # Every program started on a host, each by its PID.
+  bg_stop
   for ns in "${rig_namespaces[@]}"; do
     rig_remove "$ns"
   done
@@ -189,41 +182,28 @@ rig_run() {
 rig_start() {
   local host=$1 output=$2
   shift 2
-  ip netns exec "${rig_ns_of[$host]}" unshare --uts sh -c 'hostname "$0" && exec "$@"' "$host" "$@" \
-    >"$output" 2>&1 &
-  rig_pid=$!
-  rig_started+=("$rig_pid")
+  bg_start "$output" ip netns exec "${rig_ns_of[$host]}" unshare --uts sh -c 'hostname "$0" && exec "$@"' "$host" "$@"
+  # shellcheck disable=SC2034 # read by the scripts that source the rig
+  rig_pid=$REPLY
 }
 
 # rig_wait_bound HOST PORT [PID]: waits up to 10 s until a UDP socket on HOST
 # has bound PORT; fails early when PID (a program started there) has ended.
 rig_wait_bound() {
-  local ns=${rig_ns_of[$1]} hex tries
-  hex=$(printf ':%04X' "$2")
-  for ((tries = 0; tries < 200; tries++)); do
-    if ip netns exec "$ns" awk 'NR > 1 { print $2 }' /proc/net/udp | grep -q "$hex\$"; then
-      return 0
-    fi
-    if [[ -n ${3:-} ]] && ! kill -0 "$3" 2>/dev/null; then
-      echo "the program for port $2 on $1 ended" >&2
-      return 1
-    fi
-    sleep 0.05
-  done
-  echo "nothing bound port $2 on $1 within 10 s" >&2
+  local status=0 pid=()
+  [[ -n ${3:-} ]] && pid=(--pid "$3")
+  wait_udp_bound "${pid[@]}" --netns "${rig_ns_of[$1]}" "$2" || status=$?
+  case $status in
+    0) return 0 ;;
+    1) echo "the program for port $2 on $1 ended" >&2 ;;
+    *) echo "nothing bound port $2 on $1 within 10 s" >&2 ;;
+  esac
   return 1
 }
 
 # rig_wait_line FILE LINE [SECONDS]: waits until FILE holds LINE, by default
 # up to 20 s.
-rig_wait_line() {
-  local tries limit=$((${3:-20} * 20))
-  for ((tries = 0; tries < limit; tries++)); do
-    grep -qx -- "$2" "$1" 2>/dev/null && return 0
-    sleep 0.05
-  done
-  return 1
-}
+rig_wait_line() { wait_line "$1" "$2" 1 "${3:-20}"; }
 
 # True when no namespace or /etc/netns directory of this run is left.
 rig_clean() {

@@ -76,8 +76,16 @@ std::string Process::output() const {
 }
 
 bool Process::wait_for_output(const std::string& text, std::chrono::milliseconds deadline) const {
+  return wait_until([&] { return output().find(text) != std::string::npos; }, deadline);
+}
+
+bool Process::wait_for_exact_output(const std::string& text, std::chrono::milliseconds deadline) const {
+  return wait_until([&] { return output() == text; }, deadline);
+}
+
+bool wait_until(const std::function<bool()>& done, std::chrono::milliseconds deadline) {
   const auto end = std::chrono::steady_clock::now() + deadline;
-  while (output().find(text) == std::string::npos) {
+  while (!done()) {
     if (std::chrono::steady_clock::now() >= end) return false;
     std::this_thread::sleep_for(2ms);
   }
@@ -130,12 +138,7 @@ static std::optional<std::string> udp_queues(std::uint16_t port) {
 }
 
 bool wait_udp_bound(std::uint16_t port, std::chrono::milliseconds deadline) {
-  const auto end = std::chrono::steady_clock::now() + deadline;
-  while (!udp_queues(port)) {
-    if (std::chrono::steady_clock::now() >= end) return false;
-    std::this_thread::sleep_for(2ms);
-  }
-  return true;
+  return wait_until([&] { return udp_queues(port).has_value(); }, deadline);
 }
 
 std::size_t queued_udp_bytes(std::uint16_t port) {

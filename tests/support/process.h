@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -40,6 +41,8 @@ class Process {
   std::string output() const;
   // Waits until output() contains text.
   bool wait_for_output(const std::string& text, std::chrono::milliseconds deadline = 20s) const;
+  // Waits until output() is text and nothing more.
+  bool wait_for_exact_output(const std::string& text, std::chrono::milliseconds deadline = 20s) const;
   pid_t pid() const { return pid_; }
 
  private:
@@ -49,6 +52,9 @@ class Process {
   int status_ = 0;
   std::filesystem::path output_;
 };
+
+// Polls done until it holds or the deadline passes; whether it held.
+bool wait_until(const std::function<bool()>& done, std::chrono::milliseconds deadline);
 
 // A directory removed with everything in it when the object goes.
 class TempDir {

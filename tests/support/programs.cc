@@ -30,15 +30,6 @@ FileServerRun::FileServerRun(const std::string& path, const std::string& secret,
 
 std::string FileServerRun::ended(std::chrono::milliseconds deadline) { return output_at_exit(*server, deadline); }
 
-std::string startup_output(const std::string& path, const std::vector<std::string>& args, bool port_taken) {
-  const TempDir dir;
-  const std::uint16_t port = free_udp_port();
-  std::optional<UdpPeer> holder;
-  if (port_taken) holder.emplace(port);
-  Process server(path, after_port(port, args), dir / "stdout");
-  return output_at_exit(server);
-}
-
 std::string output_at_exit(Process& process, std::chrono::milliseconds deadline) {
   EXPECT_EQ(process.wait(deadline), std::optional<int>(0)) << "did not end by itself with status 0";
   return process.output();

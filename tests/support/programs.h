@@ -59,11 +59,6 @@ class FileServerRun {
   std::optional<ServerProcess> server;
 };
 
-// Runs the server program `path <port> args...` on a fresh port, held by a
-// socket of the test's own when port_taken, until it ends by itself; returns
-// what it printed. An exit status other than 0 is a failure.
-std::string startup_output(const std::string& path, const std::vector<std::string>& args, bool port_taken = false);
-
 // Waits for process to end by itself, expects exit status 0, and returns
 // everything it printed.
 std::string output_at_exit(Process& process, std::chrono::milliseconds deadline = 20s);
