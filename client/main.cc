@@ -5,7 +5,6 @@
 // the record numbers and the digest that closes the file.
 
 #include <array>
-#include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -75,20 +74,6 @@ const char* id_text(const ticket::id_field& id) { return reinterpret_cast<const 
 
 // The record number that must follow last; after 65535 comes 0.
 std::uint16_t next_pid(std::uint16_t last) { return static_cast<std::uint16_t>(last + 1u); }
-
-// Every failure once the output file is open: the writes already handed to
-// the kernel complete first, so the file holds every record accepted before.
-[[noreturn]] __attribute__((format(printf, 3, 4))) void abort_stream(file_output& output, bool debug,
-                                                                      const char* diagnostic, ...) {
-  (void)output.finish();
-  if (debug) {
-    va_list args;
-    va_start(args, diagnostic);
-    std::vprintf(diagnostic, args);
-    va_end(args);
-  }
-  abort_run();
-}
 
 }  // namespace
 

@@ -32,12 +32,13 @@ void abort_run() {
 }
 
 void abort_run(bool debug, const char* diagnostic, ...) {
-  if (debug) {
-    va_list args;
-    va_start(args, diagnostic);
-    std::vprintf(diagnostic, args);
-    va_end(args);
-  }
+  va_list args;
+  va_start(args, diagnostic);
+  vabort_run(debug, diagnostic, args);
+}
+
+void vabort_run(bool debug, const char* diagnostic, va_list args) {
+  if (debug) std::vprintf(diagnostic, args);
   abort_run();
 }
 

@@ -1,6 +1,8 @@
 #ifndef COMMON_CONSOLE_H
 #define COMMON_CONSOLE_H
 
+#include <cstdarg>
+
 // Console conventions shared by every program: the outcome goes to standard
 // output only, diagnostics appear only in debug mode, and every ending exits
 // with status 0.
@@ -31,6 +33,9 @@ void debug_print(bool debug, const char* format, ...) __attribute__((format(prin
 // Every program's one way to fail: the diagnostic (a printf format) in debug
 // mode only, then "ABORT\n", then status 0.
 [[noreturn]] void abort_run(bool debug, const char* diagnostic, ...) __attribute__((format(printf, 2, 3)));
+
+// abort_run with the diagnostic's arguments already gathered.
+[[noreturn]] void vabort_run(bool debug, const char* diagnostic, va_list args) __attribute__((format(printf, 2, 0)));
 
 // Says once on standard error, never on standard output, that the system
 // granted a smaller socket receive buffer than wanted (both as the kernel

@@ -1,6 +1,7 @@
 #include "common/file_output.h"
 
 #include <algorithm>
+#include <cstdarg>
 #include <cerrno>
 #include <cstring>
 #include <new>
@@ -13,6 +14,8 @@
 #ifdef HAVE_LIBURING
 #include <liburing.h>
 #endif
+
+#include "common/console.h"
 
 namespace {
 
@@ -206,4 +209,11 @@ bool file_output::finish() {
   if (close(fd_) != 0) failed_ = true;
   fd_ = -1;
   return !failed_;
+}
+
+void abort_stream(file_output& output, bool debug, const char* diagnostic, ...) {
+  (void)output.finish();
+  va_list args;
+  va_start(args, diagnostic);
+  vabort_run(debug, diagnostic, args);
 }

@@ -77,4 +77,10 @@ class file_output {
   alignas(8) std::array<std::uint8_t, 512> ring_storage_{};
 };
 
+// Every failure once the output file is open: the writes already handed to
+// the kernel complete first, so the file holds every piece accepted before;
+// then as abort_run.
+[[noreturn]] void abort_stream(file_output& output, bool debug, const char* diagnostic, ...)
+    __attribute__((format(printf, 3, 4)));
+
 #endif

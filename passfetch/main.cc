@@ -2,7 +2,6 @@
 // stores the file it streams and checks it against the closing digest.
 
 #include <array>
-#include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 
@@ -39,20 +38,6 @@ void receive(bool debug, stream_receiver& stream, receive_buffer& rx) {
 
 void send_to_server(bool debug, int fd, std::span<const std::uint8_t> datagram, const sockaddr_in& server) {
   if (!send_datagram(fd, datagram, server)) abort_run(debug, "Error - packet size too long\n");
-}
-
-// Every failure once the output file is open: the writes already handed to
-// the kernel complete first, so the file keeps the data stored so far.
-[[noreturn]] __attribute__((format(printf, 3, 4))) void abort_stream(file_output& output, bool debug,
-                                                                      const char* diagnostic, ...) {
-  (void)output.finish();
-  if (debug) {
-    va_list args;
-    va_start(args, diagnostic);
-    std::vprintf(diagnostic, args);
-    va_end(args);
-  }
-  abort_run();
 }
 
 }  // namespace
