@@ -3,27 +3,36 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <fstream>
 #include <optional>
-#include <regex>
 #include <string>
 
 #include "common/udp.h"
 
 namespace {
 
-// The value the file sets for key, when it sets it once.
+// text without the white space at either end.
+std::string trimmed(const std::string& text) {
+  const auto first = text.find_first_not_of(" \t\r");
+  if (first == std::string::npos) return {};
+  return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
+}
+
+// The value the file sets for key, when it sets it once to a decimal number.
 std::optional<long long> setting(const std::string& path, const std::string& key) {
   std::ifstream in(path);
-  const std::regex line_pattern("^\\s*" + std::regex_replace(key, std::regex("\\."), "\\.") + "\\s*=\\s*(\\d+)\\s*$");
   std::optional<long long> value;
   int count = 0;
   for (std::string line; std::getline(in, line);) {
-    std::smatch match;
-    if (std::regex_match(line, match, line_pattern)) {
-      value = std::stoll(match[1]);
-      ++count;
-    }
+    const auto equals = line.find('=');
+    if (equals == std::string::npos || trimmed(line.substr(0, equals)) != key) continue;
+    const std::string number = trimmed(line.substr(equals + 1));
+    bool digits = !number.empty() && number.size() < 19;
+    for (const char c : number) digits = digits && std::isdigit(static_cast<unsigned char>(c));
+    if (!digits) return std::nullopt;
+    value = std::stoll(number);
+    ++count;
   }
   return count == 1 ? value : std::nullopt;
 }

@@ -7,7 +7,9 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
+#include <fstream>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -27,6 +29,19 @@ namespace {
 using namespace std::chrono_literals;
 using namespace ticket;
 using namespace testing_support;
+
+// True when /etc/hosts gives an address for name.
+bool hosts_file_names(const std::string& name) {
+  std::ifstream hosts("/etc/hosts");
+  for (std::string line; std::getline(hosts, line);) {
+    std::istringstream words(line.substr(0, line.find('#')));
+    std::string word;
+    words >> word;  // the address
+    while (words >> word)
+      if (word == name) return true;
+  }
+  return false;
+}
 
 // The address a client on this host puts into its authenticator when the
 // application server is on 127.0.0.1.
@@ -79,6 +94,8 @@ TEST(Authserver, IssuesSessionKeyAndTicketForTheServedServer) {
       {"client host name, resolved here", {"300", "localhost"}, 300, {127, 0, 0, 1}},
   };
   for (const Row& row : rows) {
+    // Only a name the hosts file holds is looked up: any other would go to DNS.
+    if (row.extra.size() > 1 && row.extra[1] == "localhost" && !hosts_file_names("localhost")) continue;
     AuthRun run;
     run.start(row.extra);
     des_key previous_key{};
@@ -134,7 +151,12 @@ TEST(Authserver, SourceTakesEachRequestsOwnAddressWhereTheDefaultTakesThisHostsF
   const ipv4_addr second = {127, 0, 0, 2};
   ASSERT_NE(own_first_addr(), second);
   EXPECT_EQ(ticket_addr_for_request_from_second_loopback({"300", "source"}), second);
-  EXPECT_EQ(ticket_addr_for_request_from_second_loopback({"300"}), own_first_addr());
+  // By default a request from this host gets this host's first address; on a
+  // host whose name has no address, its source, as the client then falls back
+  // to the address it sends from.
+  char** local = my_addr();
+  const ipv4_addr by_default = local != nullptr && local[0] != nullptr ? own_first_addr() : second;
+  EXPECT_EQ(ticket_addr_for_request_from_second_loopback({"300"}), by_default);
 }
 
 TEST(Authserver, AnswersAsErrAndGoesOnServing) {
