@@ -6,10 +6,8 @@
 
 #include <arpa/inet.h>
 #include <netdb.h>
-#include <sched.h>
 #include <sys/socket.h>
 #include <sys/time.h>
-#include <time.h>
 
 bool resolve_ipv4(const char* name, std::uint16_t port, sockaddr_in& addr) {
   addr = sockaddr_in{};
@@ -76,20 +74,4 @@ static bool receive_once(int fd, std::span<std::uint8_t> buffer, sockaddr_in* fr
 bool receive_datagram(int fd, std::span<std::uint8_t> buffer, sockaddr_in* from) {
   std::fflush(stdout);
   return receive_once(fd, buffer, from, 0);
-}
-
-static long microseconds_now() {
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return now.tv_sec * 1000000L + now.tv_nsec / 1000L;
-}
-
-bool receive_stream_datagram(int fd, std::span<std::uint8_t> buffer, sockaddr_in* from) {
-  const long until = microseconds_now() + stream_poll_microseconds;
-  do {
-    if (receive_once(fd, buffer, from, MSG_DONTWAIT)) return true;
-    if (errno != EAGAIN && errno != EWOULDBLOCK) return false;
-    sched_yield();
-  } while (microseconds_now() < until);
-  return receive_datagram(fd, buffer, from);
 }

@@ -51,16 +51,4 @@ bool send_datagram(int fd, std::span<const std::uint8_t> datagram, const sockadd
 // Standard output is flushed first, since the program may now wait.
 bool receive_datagram(int fd, std::span<std::uint8_t> buffer, sockaddr_in* from);
 
-// How long a receiver of a stream polls for the next datagram before it
-// sleeps. A receiver that sleeps whenever it has caught up makes the sender
-// wake it, across CPUs, for every datagram, which costs the sender a quarter
-// to a third of its time on loopback; datagrams that come closer together
-// than this find it awake.
-inline constexpr long stream_poll_microseconds = 200;
-
-// As receive_datagram, for the next datagram of a stream: polls for up to
-// stream_poll_microseconds, giving the CPU to any other runnable process
-// between polls, and then waits as receive_datagram does.
-bool receive_stream_datagram(int fd, std::span<std::uint8_t> buffer, sockaddr_in* from);
-
 #endif

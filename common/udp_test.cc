@@ -53,28 +53,4 @@ TEST(BoundReceiveWait, EndsASilentWaitAsAFailedReceive) {
   close(fd);
 }
 
-TEST(ReceiveStreamDatagram, TakesAQueuedDatagramAndWaitsOutASilentSocket) {
-  sockaddr_in self{};
-  const int fd = bound_loopback_socket(self);
-  ASSERT_GE(fd, 0);
-
-  const std::array<std::uint8_t, 20> datagram{4, 5, 6};
-  ASSERT_TRUE(send_datagram(fd, datagram, self));
-  std::array<std::uint8_t, 16> buffer{};
-  sockaddr_in from{};
-  ASSERT_TRUE(receive_stream_datagram(fd, buffer, &from));
-  EXPECT_EQ(buffer[2], 6);
-  EXPECT_EQ(from.sin_port, self.sin_port);
-
-  // Nothing more comes: after its polls it waits for the whole bound, not
-  // just for the polling, before it reports the failure.
-  ASSERT_TRUE(bound_receive_wait(fd, 1));
-  const auto start = std::chrono::steady_clock::now();
-  EXPECT_FALSE(receive_stream_datagram(fd, buffer, nullptr));
-  const auto waited = std::chrono::steady_clock::now() - start;
-  EXPECT_GE(waited, std::chrono::milliseconds(900));
-  EXPECT_LT(waited, std::chrono::seconds(5));
-  close(fd);
-}
-
 }  // namespace
