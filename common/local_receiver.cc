@@ -81,28 +81,30 @@ bool local_receiver::fill(std::uint32_t& queued, std::uint32_t& buffer) {
   do got = recv(diag_fd_, reply, sizeof reply, 0);
   while (got < 0 && errno == EINTR);
   if (got < 0) return false;
-  int left = static_cast<int>(got);
-  for (auto* message = reinterpret_cast<nlmsghdr*>(reply); NLMSG_OK(message, left);
-       message = NLMSG_NEXT(message, left)) {
-    if (message->nlmsg_seq != sequence_ || message->nlmsg_type != SOCK_DIAG_BY_FAMILY) return false;
-    if (message->nlmsg_len < NLMSG_LENGTH(sizeof(inet_diag_msg))) return false;
-    const auto* found = static_cast<const inet_diag_msg*>(NLMSG_DATA(message));
-    // Only the receiver's own socket counts, never one that merely shares
-    // its port with a wildcard.
-    if (found->id.idiag_sport != to_.sin_port) return false;
-    int attributes_left = static_cast<int>(message->nlmsg_len - NLMSG_LENGTH(sizeof(inet_diag_msg)));
-    for (auto* attribute = reinterpret_cast<rtattr*>(const_cast<inet_diag_msg*>(found) + 1);
-         RTA_OK(attribute, attributes_left); attribute = RTA_NEXT(attribute, attributes_left)) {
-      if (attribute->rta_type != INET_DIAG_SKMEMINFO ||
-          RTA_PAYLOAD(attribute) < sizeof(std::uint32_t) * (SK_MEMINFO_RCVBUF + 1))
-        continue;
-      std::uint32_t memory[SK_MEMINFO_RCVBUF + 1];
-      std::memcpy(memory, RTA_DATA(attribute), sizeof memory);
-      queued = found->idiag_rqueue;
+  // One answer: the socket's summary, then its attributes.
+  const auto* message = reinterpret_cast<const nlmsghdr*>(reply);
+  const auto size = static_cast<std::size_t>(got);
+  if (size < NLMSG_LENGTH(sizeof(inet_diag_msg)) || message->nlmsg_len > size ||
+      message->nlmsg_len < NLMSG_LENGTH(sizeof(inet_diag_msg)) || message->nlmsg_seq != sequence_ ||
+      message->nlmsg_type != SOCK_DIAG_BY_FAMILY)
+    return false;
+  inet_diag_msg found;
+  std::memcpy(&found, reply + NLMSG_HDRLEN, sizeof found);
+  // Only the receiver's own socket counts.
+  if (found.id.idiag_sport != to_.sin_port) return false;
+  std::size_t at = NLMSG_HDRLEN + NLMSG_ALIGN(sizeof found);
+  while (at + sizeof(rtattr) <= message->nlmsg_len) {
+    rtattr attribute;
+    std::memcpy(&attribute, reply + at, sizeof attribute);
+    if (attribute.rta_len < sizeof attribute || at + attribute.rta_len > message->nlmsg_len) return false;
+    std::uint32_t memory[SK_MEMINFO_RCVBUF + 1];
+    if (attribute.rta_type == INET_DIAG_SKMEMINFO && attribute.rta_len >= RTA_LENGTH(sizeof memory)) {
+      std::memcpy(memory, reply + at + RTA_LENGTH(0), sizeof memory);
+      queued = found.idiag_rqueue;
       buffer = memory[SK_MEMINFO_RCVBUF];
       return true;
     }
-    return false;
+    at += RTA_ALIGN(attribute.rta_len);
   }
   return false;
 }
