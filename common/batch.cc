@@ -339,6 +339,10 @@ void stream_receiver::drain() {
   }
 }
 
+void stream_receiver::keep_up() {
+  if (socket_filling()) drain();
+}
+
 stream_receiver::held stream_receiver::record(std::size_t which) const {
   const std::size_t at = which * record_size;
   held r{};

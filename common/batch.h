@@ -83,6 +83,11 @@ class stream_receiver {
   // when the receive failed or timed out.
   const std::uint8_t* next_view(std::span<std::uint8_t> buffer);
 
+  // Moves the queued datagrams into the area when the socket is filling up,
+  // and only then: what waits in the socket costs nothing, while what moves
+  // into the area may cost fresh pages.
+  void keep_up();
+
   // Datagrams held that have not been taken yet.
   bool holding() const;
 

@@ -1,5 +1,6 @@
 #include "common/local_receiver.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -17,6 +18,11 @@ namespace {
 
 // How long a sender waits at a time before it looks again.
 constexpr long pause_nanoseconds = 50'000;
+// The most a sender lets wait in its receiver's socket, however large. What
+// waits there costs the receiver nothing until it takes it; a receiver that
+// moved a large backlog into its own memory paid for fresh pages as much as
+// for all its other work.
+constexpr std::uint32_t most_queued = 4 * 1024 * 1024;
 // A receiver that takes nothing for this long is not waited for any more.
 constexpr long give_up_nanoseconds = 500'000'000;
 
@@ -117,7 +123,7 @@ void local_receiver::wait_for_room() {
     std::uint32_t queued = 0;
     std::uint32_t buffer = 0;
     if (!fill(queued, buffer)) break;  // closed: the receiver has gone
-    if (queued <= buffer / 2) return;
+    if (queued <= std::min(buffer / 2, most_queued)) return;
     const long now = nanoseconds_now();
     if (since == 0 || queued < last) since = now;
     last = queued;

@@ -8,7 +8,7 @@
 // CPU, or storing the file slower than it arrives) overflowed the receiver's
 // socket buffer. Here the receiving socket itself stands in for the
 // interface's queue: the sender looks at how full it is and waits while it
-// is more than half full. Nothing on the wire changes; only when datagrams
+// is more than half full or holds more than a few MiB. Nothing on the wire changes; only when datagrams
 // leave.
 
 #include <cstdint>
@@ -25,7 +25,8 @@ class local_receiver {
   // Whether the receiving socket was found: the peer is on this host.
   bool found() const { return diag_fd_ >= 0; }
 
-  // Waits while the receiving socket holds more than half of its buffer.
+  // Waits while the receiving socket holds more than half of its buffer, or
+  // more than a few MiB.
   // A receiver that takes nothing for half a second is waited for no more,
   // for the rest of the stream: the datagrams then go out as they would to
   // another host.
