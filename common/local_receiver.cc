@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include <arpa/inet.h>
 #include <linux/inet_diag.h>
 #include <linux/netlink.h>
 #include <linux/rtnetlink.h>
@@ -45,6 +46,11 @@ local_receiver::local_receiver(int fd, const sockaddr_in& peer) : to_(peer) {
   if (!source_addr_toward(peer, source) || getsockname(fd, reinterpret_cast<sockaddr*>(&from_), &len) != 0 ||
       from_.sin_family != AF_INET)
     return;
+  // A datagram to one of the host's own addresses leaves from that address.
+  // Without this, a socket here that merely shares the port of a peer on
+  // another host would be taken for it.
+  const bool loopback_net = (ntohl(peer.sin_addr.s_addr) >> 24) == 127;
+  if (!loopback_net && std::memcmp(source.data(), &peer.sin_addr, source.size()) != 0) return;
   std::memcpy(&from_.sin_addr, source.data(), source.size());
   diag_fd_ = socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG);
   std::uint32_t queued = 0;
