@@ -289,11 +289,8 @@ int main(int argc, char* argv[]) {
     if (!data)
       abort_stream(output, s.debug, "data_len %u too long for the data area\n", static_cast<unsigned>(record.data_len));
     last_pid = record.pid;
-    // While the disk is behind, the socket is still drained.
-    while (!output.room_for(data->size())) {
-      output.wait(stream.full() ? -1 : server_fd);
-      stream.drain();
-    }
+    // While the disk is behind, the socket is kept from overflowing.
+    make_room(output, stream, data->size());
     if (!output.append(*data)) abort_stream(output, s.debug, "Error writing the output file\n");
   }
 

@@ -128,10 +128,10 @@ batch_features probe_batch_features() {
   return features;
 }
 
-batch_features stream_sender_features() {
-  batch_features features = probe_batch_features();
-  features.segmentation = false;
+batch_features stream_sender_features(const batch_features& probed, bool peer_on_this_host) {
+  batch_features features = probed;
   features.coalescing = false;
+  features.segmentation = probed.segmentation && peer_on_this_host;
   return features;
 }
 
@@ -337,6 +337,10 @@ bool stream_receiver::receive_queued() {
 void stream_receiver::drain() {
   while (receive_queued()) {
   }
+}
+
+void stream_receiver::keep_up() {
+  if (socket_filling()) drain();
 }
 
 stream_receiver::held stream_receiver::record(std::size_t which) const {

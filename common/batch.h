@@ -26,13 +26,13 @@ struct batch_features {
 // on only if datagrams sent through it arrive exactly as sent.
 batch_features probe_batch_features();
 
-// What a server sends a file stream with: batches of plain datagrams, never
-// segmented pieces. A segmented send leaves the server faster than a client
-// can store the file (a password client fell behind by more than its buffers
-// hold in 5 of 20 transfers of 128 MB), and a rate limit on the server's own
-// interface, which holds back plain sends while its queue is full, drops
-// the segments of a piece instead (every ticket transfer through 100 Mbit).
-batch_features stream_sender_features();
+// What a server sends a file stream with. Segmented pieces go only to a
+// peer on this host (see local_receiver, which then paces them): on the way
+// to another host a rate limit on an interface, which holds back plain sends
+// while its queue is full, drops the segments of a piece instead (every
+// ticket transfer through 100 Mbit failed so). Within the host one piece
+// costs the sender and the kernel about what one datagram does.
+batch_features stream_sender_features(const batch_features& probed, bool peer_on_this_host);
 
 // The area a client drains a stream into: at most this much memory, of which
 // only what a lagging program needs is ever touched.
@@ -82,6 +82,11 @@ class stream_receiver {
   // is then brought up to date only when a later datagram needs it. Null
   // when the receive failed or timed out.
   const std::uint8_t* next_view(std::span<std::uint8_t> buffer);
+
+  // Moves the queued datagrams into the area when the socket is filling up,
+  // and only then: what waits in the socket costs nothing, while what moves
+  // into the area may cost fresh pages.
+  void keep_up();
 
   // Datagrams held that have not been taken yet.
   bool holding() const;

@@ -2,14 +2,19 @@
 
 #include <gtest/gtest.h>
 
+#include <linux/netlink.h>
+#include <linux/sock_diag.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <cstring>
+#include <thread>
 #include <vector>
 
+#include "common/local_receiver.h"
 #include "common/udp.h"
 
 namespace {
@@ -33,6 +38,15 @@ struct loopback_socket {
     if (fd >= 0) close(fd);
   }
 };
+
+// Bytes queued on fd as its receive buffer counts them.
+int socket_queued(int fd, int& queued) {
+  std::uint32_t memory[SK_MEMINFO_VARS] = {};
+  socklen_t len = sizeof memory;
+  if (getsockopt(fd, SOL_SOCKET, SO_MEMINFO, memory, &len) != 0) return -1;
+  queued = static_cast<int>(memory[SK_MEMINFO_RMEM_ALLOC]);
+  return 0;
+}
 
 // Datagram i of a test stream: its size, and bytes that name it.
 std::size_t size_of(std::size_t i) { return 40 + i % 3; }
@@ -155,6 +169,77 @@ TEST(StreamReceiver, ReportsASilentStreamAfterTheDatagramsItHolds) {
     EXPECT_GE(waited, std::chrono::milliseconds(900)) << name;
     EXPECT_LT(waited, std::chrono::seconds(5)) << name;
   }
+}
+
+// Sends datagrams of 1000 bytes from sender to receiver until the
+// receiver's socket holds more than half of what it may.
+void fill_past_half(const loopback_socket& sender, const loopback_socket& receiver) {
+  const std::array<std::uint8_t, 1000> datagram{};
+  int buffer = 0;
+  socklen_t len = sizeof buffer;
+  ASSERT_EQ(getsockopt(receiver.fd, SOL_SOCKET, SO_RCVBUF, &buffer, &len), 0);
+  for (int queued = 0; queued <= buffer / 2;) {
+    ASSERT_TRUE(send_datagram(sender.fd, datagram, receiver.self));
+    ASSERT_EQ(socket_queued(receiver.fd, queued), 0);
+  }
+}
+
+// Whether the kernel answers questions about sockets here (a translator of
+// system calls may not pass them on); where it does not, no receiver is
+// ever found and streams go out as to another host.
+bool socket_diagnostics_offered() {
+  const int fd = socket(AF_NETLINK, SOCK_DGRAM, NETLINK_SOCK_DIAG);
+  if (fd < 0) return false;
+  close(fd);
+  return true;
+}
+
+TEST(LocalReceiver, IsFoundOnlyWhereASocketTakesTheDatagrams) {
+  if (!socket_diagnostics_offered()) GTEST_SKIP() << "no socket diagnostics from this kernel";
+  loopback_socket sender, receiver;
+  ASSERT_GE(receiver.fd, 0);
+  EXPECT_TRUE(local_receiver(sender.fd, receiver.self).found());
+  sockaddr_in nobody = receiver.self;
+  close(receiver.fd);
+  receiver.fd = -1;
+  EXPECT_FALSE(local_receiver(sender.fd, nobody).found());
+}
+
+TEST(LocalReceiver, HoldsTheSenderUntilTheReceiverHasTakenEnough) {
+  if (!socket_diagnostics_offered()) GTEST_SKIP() << "no socket diagnostics from this kernel";
+  loopback_socket sender, receiver;
+  ASSERT_GE(receiver.fd, 0);
+  const int small = 64 * 1024;
+  ASSERT_EQ(setsockopt(receiver.fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small), 0);
+  fill_past_half(sender, receiver);
+  local_receiver gauge(sender.fd, receiver.self);
+  ASSERT_TRUE(gauge.found());
+  std::atomic<bool> drained{false};
+  std::thread taker([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    drained = true;
+    std::array<std::uint8_t, 2048> buffer{};
+    while (recv(receiver.fd, buffer.data(), buffer.size(), MSG_DONTWAIT) > 0) {
+    }
+  });
+  gauge.wait_for_room();
+  EXPECT_TRUE(drained);
+  taker.join();
+  EXPECT_TRUE(gauge.found());
+}
+
+TEST(LocalReceiver, StopsWaitingForAReceiverThatTakesNothing) {
+  if (!socket_diagnostics_offered()) GTEST_SKIP() << "no socket diagnostics from this kernel";
+  loopback_socket sender, receiver;
+  ASSERT_GE(receiver.fd, 0);
+  const int small = 64 * 1024;
+  ASSERT_EQ(setsockopt(receiver.fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small), 0);
+  fill_past_half(sender, receiver);
+  local_receiver gauge(sender.fd, receiver.self);
+  ASSERT_TRUE(gauge.found());
+  gauge.wait_for_room();
+  // From now on the stream goes out unpaced, as to another host.
+  EXPECT_FALSE(gauge.found());
 }
 
 TEST(MappedArea, GivesZeroedMemoryOfTheSizeAsked) {

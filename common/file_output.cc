@@ -182,15 +182,17 @@ bool file_output::append(std::span<const std::uint8_t> bytes) {
   return !failed_;
 }
 
-void file_output::wait(int watch_fd) {
+void file_output::wait(std::chrono::microseconds most) {
 #ifdef HAVE_LIBURING
   if (ring_ && in_flight_ > 0) {
-    pollfd watched[2] = {{ring_of(ring_storage_)->ring_fd, POLLIN, 0}, {watch_fd, POLLIN, 0}};
-    (void)poll(watched, 2, 100);
+    pollfd ring{ring_of(ring_storage_)->ring_fd, POLLIN, 0};
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(most);
+    const timespec timeout{seconds.count(), static_cast<long>((most - seconds).count()) * 1000};
+    (void)ppoll(&ring, 1, &timeout, nullptr);
     collect(false);
   }
 #else
-  (void)watch_fd;
+  (void)most;
 #endif
 }
 
@@ -209,6 +211,16 @@ bool file_output::finish() {
   if (close(fd_) != 0) failed_ = true;
   fd_ = -1;
   return !failed_;
+}
+
+void make_room(file_output& output, stream_receiver& stream, std::size_t n) {
+  using namespace std::chrono_literals;
+  while (!output.room_for(n)) {
+    // Short waits while the socket may still fill up: a socket buffer of
+    // the system's default size fills in well under a millisecond.
+    output.wait(stream.full() ? 100ms : 200us);
+    stream.keep_up();
+  }
 }
 
 void abort_stream(file_output& output, bool debug, const char* diagnostic, ...) {

@@ -8,6 +8,7 @@
 // Where the kernel offers no such writes the pieces are written in turn.
 
 #include <array>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -37,9 +38,8 @@ class file_output {
   // has failed.
   bool append(std::span<const std::uint8_t> bytes);
 
-  // Waits, for a moment at most, until a write completes or watch_fd has
-  // something to read.
-  void wait(int watch_fd);
+  // Waits until a write completes, for at most `most`.
+  void wait(std::chrono::microseconds most);
 
   // Writes everything held, waits until every write has completed, cuts the
   // file after the last byte appended and closes it. False when any write or the close failed. Safe to call
@@ -76,6 +76,10 @@ class file_output {
   // The kernel's submission and completion rings, where it has them.
   alignas(8) std::array<std::uint8_t, 512> ring_storage_{};
 };
+
+// Waits until n bytes can be appended to output. Meanwhile the stream's
+// socket is emptied into its area whenever it fills up.
+void make_room(file_output& output, stream_receiver& stream, std::size_t n);
 
 // Every failure once the output file is open: the writes already handed to
 // the kernel complete first, so the file holds every piece accepted before;

@@ -28,7 +28,7 @@ std::vector<std::uint8_t> read_back(const std::string& path) {
 bool store(file_output& out, const std::vector<std::uint8_t>& bytes, std::size_t piece) {
   for (std::size_t at = 0; at < bytes.size(); at += piece) {
     const std::size_t n = std::min(piece, bytes.size() - at);
-    while (!out.room_for(n)) out.wait(-1);
+    while (!out.room_for(n)) out.wait(std::chrono::milliseconds(100));
     if (!out.append(std::span(bytes).subspan(at, n))) return false;
   }
   return true;

@@ -11,6 +11,7 @@
 
 #include "common/batch.h"
 #include "common/console.h"
+#include "common/local_receiver.h"
 #include "common/numbers.h"
 #include "common/secret_arg.h"
 #include "common/sha1.h"
@@ -61,7 +62,6 @@ int main(int argc, char* argv[]) {
   std::array<std::uint8_t, pass_reject_size> pass_reject;
   // A batch of DATA, read one after another and then sent in one call.
   std::array<std::uint8_t, max_batch * data_size> batch;
-  batch_features features{};
   std::array<std::uint8_t, terminate_size> terminate;
   sha1_digest digest{};
   // The input file's stdio buffer: large, so that the DATA loop makes one
@@ -104,7 +104,7 @@ int main(int argc, char* argv[]) {
   const sockaddr_in local = any_address(set.port);
   if (bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0)
     abort_run(set.debug, "Error binding to socket\n");
-  features = stream_sender_features();
+  const batch_features probed = probe_batch_features();
 
   for (;;) {
     // 7. Wait as long as it takes for a JOIN_REQ from anyone.
@@ -152,6 +152,8 @@ int main(int argc, char* argv[]) {
     // bytes leaves clear: a file of whole pieces ends with an empty DATA.
     // Each DATA of a batch is read straight into its place and sealed; the
     // batch then goes out in one call.
+    local_receiver receiver(fd, peer);
+    batch_features features = stream_sender_features(probed, receiver.found());
     std::uint32_t counter = 0;
     std::size_t batches = 0;
     while (!std::feof(input)) {
@@ -171,6 +173,7 @@ int main(int argc, char* argv[]) {
       // A client on this CPU gets it back regularly, before the batches sent
       // meanwhile could fill a socket buffer of the system's default size.
       if (++batches % yield_every == 0) sched_yield();
+      receiver.wait_for_room();
       for (std::size_t i = 0; i < sent; ++i) debug_print(set.debug, "sending file!\n");
       if (sent < built) abort_run(set.debug, "Error - packet size too long\n");
       // The DATA read before a read error have gone out.

@@ -139,11 +139,8 @@ int main(int argc, char* argv[]) {
     const auto bytes = data_bytes(in, fields.length);
     if (!bytes) abort_stream(output, set.debug, "transmission error\n");
     last_pid = fields.pid;
-    // While the disk is behind, the socket is still drained.
-    while (!output.room_for(bytes->size())) {
-      output.wait(stream.full() ? -1 : fd);
-      stream.drain();
-    }
+    // While the disk is behind, the socket is kept from overflowing.
+    make_room(output, stream, bytes->size());
     if (!output.append(*bytes)) abort_stream(output, set.debug, "Error writing output file\n");
     debug_print(set.debug, "receiving file\n");
     got = stream.next_view(rx);

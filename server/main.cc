@@ -16,6 +16,7 @@
 #include "common/batch.h"
 #include "common/bytes.h"
 #include "common/console.h"
+#include "common/local_receiver.h"
 #include "common/hex.h"
 #include "common/numbers.h"
 #include "common/secret_arg.h"
@@ -68,7 +69,6 @@ int main(int argc, char* argv[]) {
   // A batch of APP_DATA envelopes, encrypted one after another and then sent
   // in one call.
   std::array<std::uint8_t, max_batch * ticket::krb_prv_size> batch{};
-  batch_features features{};
   sha1_digest digest{};
   // The input stream reads through this in large pieces; the 972-byte reads
   // of a delivery are then copies from memory, not one system call each.
@@ -91,7 +91,7 @@ int main(int argc, char* argv[]) {
   const sockaddr_in local = any_address(s.port);
   if (bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0)
     abort_run(s.debug, "Error binding to socket\n");
-  features = stream_sender_features();
+  const batch_features probed = probe_batch_features();
 
   // 3. Build the server key's schedule; a bad key shows only after the bind.
   if (make_key_schedule(s.server_key, server_schedule) != 0)
@@ -199,6 +199,8 @@ int main(int argc, char* argv[]) {
     // time. The end of the file is seen only by a read that runs into it, so
     // a file of whole pieces, an empty one included, ends with an empty
     // record.
+    local_receiver receiver(fd, peer);
+    batch_features features = stream_sender_features(probed, receiver.found());
     std::uint16_t pid = 0;
     std::size_t batches = 0;
     while (!std::feof(input)) {
@@ -222,6 +224,7 @@ int main(int argc, char* argv[]) {
       // A client on this CPU gets it back regularly, before the batches sent
       // meanwhile could fill a socket buffer of the system's default size.
       if (++batches % yield_every == 0) sched_yield();
+      receiver.wait_for_room();
       for (std::size_t i = 0; i < sent; ++i) debug_print(s.debug, "sending file!\n");
       if (sent < built) abort_run(s.debug, "Error - packet size too long\n");
       // A read error would never reach the end of the file; a file not read

@@ -1,0 +1,142 @@
+#include "common/local_receiver.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include <arpa/inet.h>
+#include <linux/inet_diag.h>
+#include <linux/netlink.h>
+#include <linux/rtnetlink.h>
+#include <linux/sock_diag.h>
+#include <sys/socket.h>
+#include <time.h>
+#include <unistd.h>
+
+#include "common/local_addr.h"
+
+namespace {
+
+// How long a sender waits at a time before it looks again.
+constexpr long pause_nanoseconds = 50'000;
+// The most a sender lets wait in its receiver's socket, however large. What
+// waits there costs the receiver nothing until it takes it; a receiver that
+// moved a large backlog into its own memory paid for fresh pages as much as
+// for all its other work.
+constexpr std::uint32_t most_queued = 4 * 1024 * 1024;
+// A receiver that takes nothing for this long is not waited for any more.
+constexpr long give_up_nanoseconds = 500'000'000;
+
+long nanoseconds_now() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return now.tv_sec * 1'000'000'000L + now.tv_nsec;
+}
+
+struct diag_request {
+  nlmsghdr header;
+  inet_diag_req_v2 body;
+};
+
+}  // namespace
+
+local_receiver::local_receiver(int fd, const sockaddr_in& peer) : to_(peer) {
+  ipv4_bytes source{};
+  socklen_t len = sizeof from_;
+  if (!source_addr_toward(peer, source) || getsockname(fd, reinterpret_cast<sockaddr*>(&from_), &len) != 0 ||
+      from_.sin_family != AF_INET)
+    return;
+  // A datagram to one of the host's own addresses leaves from that address.
+  // Without this, a socket here that merely shares the port of a peer on
+  // another host would be taken for it.
+  const bool loopback_net = (ntohl(peer.sin_addr.s_addr) >> 24) == 127;
+  if (!loopback_net && std::memcmp(source.data(), &peer.sin_addr, source.size()) != 0) return;
+  std::memcpy(&from_.sin_addr, source.data(), source.size());
+  diag_fd_ = socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG);
+  std::uint32_t queued = 0;
+  std::uint32_t buffer = 0;
+  if (diag_fd_ >= 0 && !fill(queued, buffer)) {
+    close(diag_fd_);
+    diag_fd_ = -1;
+  }
+}
+
+local_receiver::~local_receiver() {
+  if (diag_fd_ >= 0) close(diag_fd_);
+}
+
+bool local_receiver::fill(std::uint32_t& queued, std::uint32_t& buffer) {
+  diag_request request{};
+  request.header.nlmsg_len = sizeof request;
+  request.header.nlmsg_type = SOCK_DIAG_BY_FAMILY;
+  request.header.nlmsg_flags = NLM_F_REQUEST;
+  request.header.nlmsg_seq = ++sequence_;
+  request.body.sdiag_family = AF_INET;
+  request.body.sdiag_protocol = IPPROTO_UDP;
+  request.body.idiag_ext = 1U << (INET_DIAG_SKMEMINFO - 1);
+  request.body.idiag_states = ~0U;
+  // The socket a datagram from `from_` to `to_` is delivered to.
+  request.body.id.idiag_sport = from_.sin_port;
+  request.body.id.idiag_dport = to_.sin_port;
+  std::memcpy(&request.body.id.idiag_src[0], &from_.sin_addr, 4);
+  std::memcpy(&request.body.id.idiag_dst[0], &to_.sin_addr, 4);
+  request.body.id.idiag_cookie[0] = INET_DIAG_NOCOOKIE;
+  request.body.id.idiag_cookie[1] = INET_DIAG_NOCOOKIE;
+  sockaddr_nl kernel{};
+  kernel.nl_family = AF_NETLINK;
+  if (sendto(diag_fd_, &request, sizeof request, 0, reinterpret_cast<const sockaddr*>(&kernel), sizeof kernel) !=
+      static_cast<ssize_t>(sizeof request))
+    return false;
+
+  alignas(nlmsghdr) std::uint8_t reply[1024];
+  ssize_t got;
+  do got = recv(diag_fd_, reply, sizeof reply, 0);
+  while (got < 0 && errno == EINTR);
+  if (got < 0) return false;
+  // One answer: the socket's summary, then its attributes.
+  const auto* message = reinterpret_cast<const nlmsghdr*>(reply);
+  const auto size = static_cast<std::size_t>(got);
+  if (size < NLMSG_LENGTH(sizeof(inet_diag_msg)) || message->nlmsg_len > size ||
+      message->nlmsg_len < NLMSG_LENGTH(sizeof(inet_diag_msg)) || message->nlmsg_seq != sequence_ ||
+      message->nlmsg_type != SOCK_DIAG_BY_FAMILY)
+    return false;
+  inet_diag_msg found;
+  std::memcpy(&found, reply + NLMSG_HDRLEN, sizeof found);
+  // Only the receiver's own socket counts.
+  if (found.id.idiag_sport != to_.sin_port) return false;
+  std::size_t at = NLMSG_HDRLEN + NLMSG_ALIGN(sizeof found);
+  while (at + sizeof(rtattr) <= message->nlmsg_len) {
+    rtattr attribute;
+    std::memcpy(&attribute, reply + at, sizeof attribute);
+    if (attribute.rta_len < sizeof attribute || at + attribute.rta_len > message->nlmsg_len) return false;
+    std::uint32_t memory[SK_MEMINFO_RCVBUF + 1];
+    if (attribute.rta_type == INET_DIAG_SKMEMINFO && attribute.rta_len >= RTA_LENGTH(sizeof memory)) {
+      std::memcpy(memory, reply + at + RTA_LENGTH(0), sizeof memory);
+      queued = found.idiag_rqueue;
+      buffer = memory[SK_MEMINFO_RCVBUF];
+      return true;
+    }
+    at += RTA_ALIGN(attribute.rta_len);
+  }
+  return false;
+}
+
+void local_receiver::wait_for_room() {
+  if (diag_fd_ < 0) return;
+  long since = 0;
+  std::uint32_t last = 0;
+  for (;;) {
+    std::uint32_t queued = 0;
+    std::uint32_t buffer = 0;
+    if (!fill(queued, buffer)) break;  // closed: the receiver has gone
+    if (queued <= std::min(buffer / 2, most_queued)) return;
+    const long now = nanoseconds_now();
+    if (since == 0 || queued < last) since = now;
+    last = queued;
+    if (now - since > give_up_nanoseconds) break;
+    const timespec pause{0, pause_nanoseconds};
+    nanosleep(&pause, nullptr);
+  }
+  close(diag_fd_);
+  diag_fd_ = -1;
+}
