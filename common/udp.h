@@ -15,13 +15,13 @@
 inline constexpr int receive_wait_seconds = RECEIVE_WAIT_SECONDS;
 
 // The receive buffer a program asks for on a socket that takes a stream of
-// datagrams with no flow control. The sender never waits, so every moment the
-// receiver is kept off the CPU must fit in here: granted in full (doubled by
-// the kernel), it holds about 29,000 datagrams, half a second of a ticket
-// stream and a tenth of a password stream on loopback. A smaller grant (the
-// system limit, for an unprivileged process) lost datagrams whenever other
-// work shared the machine. It is kernel memory, used only while the receiver
-// lags behind.
+// datagrams with no flow control. A sender on another host never waits for
+// its receiver, so every moment the receiver is kept off the CPU must fit in
+// here: granted in full (doubled by the kernel), it holds about 29,000
+// datagrams, half a second of a ticket stream. A smaller grant (the system
+// limit, for an unprivileged process) lost datagrams whenever other work
+// shared the machine. It is kernel memory, used only while the receiver lags
+// behind.
 inline constexpr int large_receive_buffer = 32 * 1024 * 1024;
 
 // Resolves a host name or dotted-decimal text to its first IPv4 address and
