@@ -1,6 +1,7 @@
 #include "common/local_receiver.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cerrno>
 #include <cstring>
 
@@ -17,6 +18,8 @@
 
 namespace {
 
+using clock = std::chrono::steady_clock;
+
 // How long a sender waits at a time before it looks again.
 constexpr long pause_nanoseconds = 50'000;
 // The most a sender lets wait in its receiver's socket, however large. What
@@ -25,13 +28,7 @@ constexpr long pause_nanoseconds = 50'000;
 // for all its other work.
 constexpr std::uint32_t most_queued = 4 * 1024 * 1024;
 // A receiver that takes nothing for this long is not waited for any more.
-constexpr long give_up_nanoseconds = 500'000'000;
-
-long nanoseconds_now() {
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return now.tv_sec * 1'000'000'000L + now.tv_nsec;
-}
+constexpr auto give_up_after = std::chrono::milliseconds(500);
 
 struct diag_request {
   nlmsghdr header;
@@ -123,17 +120,17 @@ bool local_receiver::fill(std::uint32_t& queued, std::uint32_t& buffer) {
 
 void local_receiver::wait_for_room() {
   if (diag_fd_ < 0) return;
-  long since = 0;
+  clock::time_point since{};
   std::uint32_t last = 0;
   for (;;) {
     std::uint32_t queued = 0;
     std::uint32_t buffer = 0;
     if (!fill(queued, buffer)) break;  // closed: the receiver has gone
     if (queued <= std::min(buffer / 2, most_queued)) return;
-    const long now = nanoseconds_now();
-    if (since == 0 || queued < last) since = now;
+    const auto now = clock::now();
+    if (since == clock::time_point{} || queued < last) since = now;
     last = queued;
-    if (now - since > give_up_nanoseconds) break;
+    if (now - since > give_up_after) break;
     const timespec pause{0, pause_nanoseconds};
     nanosleep(&pause, nullptr);
   }
