@@ -11,7 +11,6 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <sys/socket.h>
 
 #include "authserver/session_key.h"
 #include "common/console.h"
@@ -21,6 +20,7 @@
 #include "common/udp.h"
 #include "ticket/codec.h"
 #include "ticket/des.h"
+#include "ticket/receive.h"
 #include "ticket/validity.h"
 #include "ticket/wire.h"
 
@@ -179,16 +179,15 @@ int main(int argc, char* argv[]) {
       std::memcpy(s.local_addrs[s.local_count].data(), local[s.local_count], ticket::addr_len);
 
   // 3. Open the UDP socket and bind it to every local address at the port.
-  const int fd = socket(AF_INET, SOCK_DGRAM, 0);
-  if (fd < 0) abort_run(s.debug, "Error while opening socket\n");
-  const sockaddr_in any = any_address(s.port);
-  if (bind(fd, reinterpret_cast<const sockaddr*>(&any), sizeof any) != 0) abort_run(s.debug, "Error binding to socket\n");
+  const bound_socket sock = open_bound_socket(s.port);
+  if (!sock.opened) abort_run(s.debug, "Error while opening socket\n");
+  if (!sock.bound) abort_run(s.debug, "Error binding to socket\n");
+  const int fd = sock.fd;
 
   for (;;) {
     // 4. Receive a request; the answer goes to its sender.
-    rx.fill(0);
     sockaddr_in from{};
-    if (!receive_datagram(fd, rx, &from)) abort_run(s.debug, "error receiving packet\n");
+    if (!ticket::receive_cleared(fd, rx, &from)) abort_run(s.debug, "error receiving packet\n");
     const auto from_text = addr_text(addr_of(from));
     const unsigned from_port = ntohs(from.sin_port);
 

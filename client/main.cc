@@ -27,6 +27,7 @@
 #include "ticket/codec.h"
 #include "ticket/des.h"
 #include "ticket/nonce.h"
+#include "ticket/receive.h"
 #include "ticket/validity.h"
 #include "ticket/wire.h"
 
@@ -150,8 +151,7 @@ int main(int argc, char* argv[]) {
   if (!send_datagram(as_fd, as_req, auth_addr)) abort_run(s.debug, "Error - packet size too long\n");
 
   // 10. Receive the AS_REP.
-  rx.fill(0);
-  if (!receive_datagram(as_fd, rx, nullptr)) abort_run(s.debug, "error receiving packet\n");
+  if (!ticket::receive_cleared(as_fd, rx, nullptr)) abort_run(s.debug, "error receiving packet\n");
   const std::uint16_t as_type = ticket::decode_type(rx);
   if (as_type == ticket::AS_ERR) abort_run(s.debug, "AS_ERR received - from Authentication Server\n");
   if (as_type != ticket::AS_REP)
@@ -205,8 +205,7 @@ int main(int argc, char* argv[]) {
   debug_print(s.debug, "AP_REQ sent\n");
 
   // 17. Receive the AP_REP.
-  rx.fill(0);
-  if (!receive_datagram(server_fd, rx, nullptr)) abort_run(s.debug, "error receiving packet\n");
+  if (!ticket::receive_cleared(server_fd, rx, nullptr)) abort_run(s.debug, "error receiving packet\n");
   const std::uint16_t ap_type = ticket::decode_type(rx);
   if (ap_type != ticket::AP_REP) abort_run(s.debug, "Expecting AP_REP\nI'm receiving packet type = %d\n", ap_type);
   debug_print(s.debug, "AP_REP received\n");

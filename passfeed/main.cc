@@ -6,7 +6,6 @@
 #include <cstdio>
 
 #include <sched.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 
 #include "common/batch.h"
@@ -96,14 +95,13 @@ int main(int argc, char* argv[]) {
   // 4. Port.
   set.port = to_num(argv[1]);
 
-  // 5. Open the socket.
-  const int fd = socket(AF_INET, SOCK_DGRAM, 0);
-  if (fd < 0) abort_run(set.debug, "Error while opening socket\n");
+  // 5. Open the socket and bind it to the port on every local address.
+  const bound_socket sock = open_bound_socket(set.port);
+  if (!sock.opened) abort_run(set.debug, "Error while opening socket\n");
+  if (!sock.bound) abort_run(set.debug, "Error binding to socket\n");
+  const int fd = sock.fd;
 
-  // 6. Bind it to the port on every local address.
-  const sockaddr_in local = any_address(set.port);
-  if (bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0)
-    abort_run(set.debug, "Error binding to socket\n");
+  // 6. Learn which ways of sending a batch the system offers.
   features = stream_sender_features();
 
   for (;;) {

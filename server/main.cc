@@ -11,7 +11,6 @@
 
 #include <netinet/in.h>
 #include <sched.h>
-#include <sys/socket.h>
 
 #include "common/batch.h"
 #include "common/bytes.h"
@@ -23,6 +22,7 @@
 #include "common/udp.h"
 #include "ticket/codec.h"
 #include "ticket/des.h"
+#include "ticket/receive.h"
 #include "ticket/validity.h"
 #include "ticket/wire.h"
 
@@ -86,11 +86,10 @@ int main(int argc, char* argv[]) {
   s.input_file = argv[3];
 
   // 2. Open the UDP socket and bind it to every local address at the port.
-  const int fd = socket(AF_INET, SOCK_DGRAM, 0);
-  if (fd < 0) abort_run(s.debug, "Error while opening socket\n");
-  const sockaddr_in local = any_address(s.port);
-  if (bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0)
-    abort_run(s.debug, "Error binding to socket\n");
+  const bound_socket sock = open_bound_socket(s.port);
+  if (!sock.opened) abort_run(s.debug, "Error while opening socket\n");
+  if (!sock.bound) abort_run(s.debug, "Error binding to socket\n");
+  const int fd = sock.fd;
   features = stream_sender_features();
 
   // 3. Build the server key's schedule; a bad key shows only after the bind.
@@ -99,8 +98,7 @@ int main(int argc, char* argv[]) {
 
   for (;;) {
     // 4. Wait for the AP_REQ that opens an exchange, for as long as it takes.
-    rx.fill(0);
-    if (!bound_receive_wait(fd, 0) || !receive_datagram(fd, rx, &peer)) abort_run(s.debug, "error receiving packet\n");
+    if (!bound_receive_wait(fd, 0) || !ticket::receive_cleared(fd, rx, &peer)) abort_run(s.debug, "error receiving packet\n");
     const std::uint16_t first_type = ticket::decode_type(rx);
     if (first_type != ticket::AP_REQ)
       abort_run(s.debug, "First packet is not AP_REQ\nI'm receiving packet type = %d\n", first_type);
@@ -164,8 +162,7 @@ int main(int argc, char* argv[]) {
     // 12. Wait for the KRB_PRV that asks for the file; a client that has gone
     // silent must not hold the server for ever. The file goes to the sender
     // of this datagram, whoever sent the AP_REQ.
-    rx.fill(0);
-    if (!bound_receive_wait(fd, receive_wait_seconds) || !receive_datagram(fd, rx, &peer))
+    if (!bound_receive_wait(fd, receive_wait_seconds) || !ticket::receive_cleared(fd, rx, &peer))
       abort_run(s.debug, "error receiving packet\n");
     const std::uint16_t next_type = ticket::decode_type(rx);
     if (next_type == ticket::AP_ERR) abort_run(s.debug, "AP_ERR received - aborting\n");
