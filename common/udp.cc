@@ -18,9 +18,9 @@ bool resolve_ipv4(const char* name, std::uint16_t port, sockaddr_in& addr) {
   if (entry == nullptr || entry->h_addrtype != AF_INET || entry->h_length != 4 ||
       entry->h_addr_list[0] == nullptr)
     return false;
-  char text[16] = {};
-  if (inet_ntop(AF_INET, entry->h_addr_list[0], text, sizeof text) == nullptr) return false;
-  return inet_pton(AF_INET, text, &addr.sin_addr) == 1;
+  // Both are the four bytes in network order.
+  std::memcpy(&addr.sin_addr, entry->h_addr_list[0], sizeof addr.sin_addr);
+  return true;
 }
 
 // An IPv4 socket address: family, port and address, every other byte zero.
