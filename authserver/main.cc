@@ -120,10 +120,6 @@ std::array<char, INET_ADDRSTRLEN> addr_text(const ticket::ipv4_addr& addr) {
   return text;
 }
 
-// An id field as printf text: "%.40s" stops at its first zero byte or after
-// its 40 bytes, so a full field needs no terminating zero.
-const char* id_text(const ticket::id_field& id) { return reinterpret_cast<const char*>(id.data()); }
-
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -202,7 +198,7 @@ int main(int argc, char* argv[]) {
                     sent ? "" : " (not sent)");
       else
         debug_print(s.debug, "AS_ERR to %s:%u: server %.40s is not served%s\n", from_text.data(), from_port,
-                    id_text(req.server_id), sent ? "" : " (not sent)");
+                    ticket::id_text(req.server_id), sent ? "" : " (not sent)");
       continue;
     }
 
@@ -225,7 +221,7 @@ int main(int argc, char* argv[]) {
     ticket::encode_as_rep(as_rep, client_schedule, rep);
     const bool sent = send_datagram(fd, as_rep, from);
     debug_print(s.debug, "AS_REP to %s:%u: client %.40s, ticket address %s, timestamp %u, lifetime %u%s\n",
-                from_text.data(), from_port, id_text(req.client_id), addr_text(tkt.client_addr).data(),
+                from_text.data(), from_port, ticket::id_text(req.client_id), addr_text(tkt.client_addr).data(),
                 tkt.timestamp, static_cast<unsigned>(tkt.lifetime), sent ? "" : " (not sent)");
   }
 }

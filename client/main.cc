@@ -69,10 +69,6 @@ std::array<char, 2 * N + 1> hex_text(const std::array<std::uint8_t, N>& bytes) {
   return text;
 }
 
-// An id field as printf text: "%.40s" stops at its first zero byte or after
-// its 40 bytes, so a full field needs no terminating zero.
-const char* id_text(const ticket::id_field& id) { return reinterpret_cast<const char*>(id.data()); }
-
 // The record number that must follow last; after 65535 comes 0.
 std::uint16_t next_pid(std::uint16_t last) { return static_cast<std::uint16_t>(last + 1u); }
 
@@ -171,7 +167,7 @@ int main(int argc, char* argv[]) {
 
   // 13. The reply must be for the application server that was asked for.
   if (rep.server_id != s.server_id)
-    abort_run(s.debug, "Server ID of application server is worng = %.40s\n", id_text(rep.server_id));
+    abort_run(s.debug, "Server ID of application server is worng = %.40s\n", ticket::id_text(rep.server_id));
   debug_print(s.debug, "Server ID of application server is correct\n");
 
   // 14. The session key must still be valid. Its end is computed once here

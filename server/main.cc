@@ -28,16 +28,14 @@
 
 namespace {
 
+constexpr int fixed_args = 3;
+
 struct settings {
   std::uint16_t port = 0;
   des_key server_key{};
   const char* input_file = nullptr;
   bool debug = false;
 };
-
-// An id field as printf text: "%.40s" stops at its first zero byte or after
-// its 40 bytes, so a full field needs no terminating zero.
-const char* id_text(const ticket::id_field& id) { return reinterpret_cast<const char*>(id.data()); }
 
 // An address field as the one 32-bit number the diagnostics print, its first
 // byte least significant.
@@ -72,14 +70,16 @@ int main(int argc, char* argv[]) {
   sha1_digest digest{};
   // The input stream reads through this in large pieces; the 972-byte reads
   // of a delivery are then copies from memory, not one system call each.
-  std::array<char, 65536> stream_buffer;
+  // Static: stdio may use it until the stream is closed, which an early end
+  // leaves to exit.
+  static std::array<char, 65536> stream_buffer;
 
   // 1. Read the command line.
-  if (argc != 4 && argc != 5) {
+  if (argc - 1 != fixed_args && argc - 1 != fixed_args + 1) {
     std::printf("usage: server <serverport> <authserverkey> <inputfile>\n");
     end_run();
   }
-  s.debug = debug_switch(argc, argv, 3);
+  s.debug = debug_switch(argc, argv, fixed_args);
   to_hex(argv[2], s.server_key);
   hide_argument(argv[2]);
   s.port = port_number(argv[1]);
@@ -135,8 +135,8 @@ int main(int argc, char* argv[]) {
 
     // 9. The authenticator must name the client the ticket was issued to.
     if (auth.client_id != tkt.client_id) {
-      debug_print(s.debug, "Client name is wrong. Im expecting %.40s but receiving %.40s\n", id_text(tkt.client_id),
-                  id_text(auth.client_id));
+      debug_print(s.debug, "Client name is wrong. Im expecting %.40s but receiving %.40s\n",
+                  ticket::id_text(tkt.client_id), ticket::id_text(auth.client_id));
       debug_print(s.debug, "Sending AP_ERR back to client\n");
       if (!send_ap_err(fd, peer, ap_err)) abort_run(s.debug, "Error - packet size too long\n");
       abort_run();
