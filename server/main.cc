@@ -41,6 +41,19 @@ struct settings {
 // byte least significant.
 std::uint32_t addr_number(const ticket::ipv4_addr& addr) { return get_u32_le(addr, 0); }
 
+// Ends the run, without "ABORT\n", once the session key's validity has run
+// out; times_line prints the clock and the validity, in that order.
+__attribute__((format(printf, 3, 0)))
+void end_if_expired(bool debug, std::uint32_t validity, const char* times_line) {
+  const std::uint32_t now = ticket::clock_now();
+  if (!ticket::still_valid(now, validity)) {
+    debug_print(debug, "Session key has expired\n");
+    debug_print(debug, times_line, now, validity);
+    end_run();
+  }
+  debug_print(debug, "Session key still valid\n");
+}
+
 // Sends the server's AP_ERR, which names no client; true when it went out.
 bool send_ap_err(int fd, const sockaddr_in& peer, std::span<std::uint8_t, ticket::ap_err_size> out) {
   ticket::encode_ap_err(out, ticket::id_field{});
@@ -120,13 +133,7 @@ int main(int argc, char* argv[]) {
     // 7. Check that the session key is still valid; expiry ends the run
     // without "ABORT\n".
     const std::uint32_t validity = ticket::validity(tkt.timestamp, tkt.lifetime);
-    const std::uint32_t checked_at = ticket::clock_now();
-    if (!ticket::still_valid(checked_at, validity)) {
-      debug_print(s.debug, "Session key has expired\n");
-      debug_print(s.debug, "currtime = %u, validity = %u \n", checked_at, validity);
-      end_run();
-    }
-    debug_print(s.debug, "Session key still valid\n");
+    end_if_expired(s.debug, validity, "currtime = %u, validity = %u \n");
 
     // 8. Decrypt the authenticator under the session key.
     if (!ticket::decrypt_authenticator(rx, session, auth_area))
@@ -172,13 +179,7 @@ int main(int argc, char* argv[]) {
 
     // 13. Check the session key once more; the delivery itself is not
     // interrupted by the clock.
-    const std::uint32_t requested_at = ticket::clock_now();
-    if (!ticket::still_valid(requested_at, validity)) {
-      debug_print(s.debug, "Session key has expired\n");
-      debug_print(s.debug, "currtime = %u, expiration = %u \n", requested_at, validity);
-      end_run();
-    }
-    debug_print(s.debug, "Session key still valid\n");
+    end_if_expired(s.debug, validity, "currtime = %u, expiration = %u \n");
 
     // 14. Decrypt the envelope; it must hold APP_DATA_REQ.
     if (!ticket::decrypt_krb_prv(rx, session, body)) abort_run(s.debug, "KRB_PRV length too long for the record area\n");
