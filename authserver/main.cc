@@ -11,7 +11,6 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <sys/socket.h>
 
 #include "authserver/session_key.h"
 #include "common/console.h"
@@ -21,6 +20,7 @@
 #include "common/udp.h"
 #include "ticket/codec.h"
 #include "ticket/des.h"
+#include "ticket/receive.h"
 #include "ticket/validity.h"
 #include "ticket/wire.h"
 
@@ -120,10 +120,6 @@ std::array<char, INET_ADDRSTRLEN> addr_text(const ticket::ipv4_addr& addr) {
   return text;
 }
 
-// An id field as printf text: "%.40s" stops at its first zero byte or after
-// its 40 bytes, so a full field needs no terminating zero.
-const char* id_text(const ticket::id_field& id) { return reinterpret_cast<const char*>(id.data()); }
-
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -179,16 +175,15 @@ int main(int argc, char* argv[]) {
       std::memcpy(s.local_addrs[s.local_count].data(), local[s.local_count], ticket::addr_len);
 
   // 3. Open the UDP socket and bind it to every local address at the port.
-  const int fd = socket(AF_INET, SOCK_DGRAM, 0);
-  if (fd < 0) abort_run(s.debug, "Error while opening socket\n");
-  const sockaddr_in any = any_address(s.port);
-  if (bind(fd, reinterpret_cast<const sockaddr*>(&any), sizeof any) != 0) abort_run(s.debug, "Error binding to socket\n");
+  const bound_socket sock = open_bound_socket(s.port);
+  if (!sock.opened) abort_run(s.debug, "Error while opening socket\n");
+  if (!sock.bound) abort_run(s.debug, "Error binding to socket\n");
+  const int fd = sock.fd;
 
   for (;;) {
     // 4. Receive a request; the answer goes to its sender.
-    rx.fill(0);
     sockaddr_in from{};
-    if (!receive_datagram(fd, rx, &from)) abort_run(s.debug, "error receiving packet\n");
+    if (!ticket::receive_cleared(fd, rx, &from)) abort_run(s.debug, "error receiving packet\n");
     const auto from_text = addr_text(addr_of(from));
     const unsigned from_port = ntohs(from.sin_port);
 
@@ -203,7 +198,7 @@ int main(int argc, char* argv[]) {
                     sent ? "" : " (not sent)");
       else
         debug_print(s.debug, "AS_ERR to %s:%u: server %.40s is not served%s\n", from_text.data(), from_port,
-                    id_text(req.server_id), sent ? "" : " (not sent)");
+                    ticket::id_text(req.server_id), sent ? "" : " (not sent)");
       continue;
     }
 
@@ -226,7 +221,7 @@ int main(int argc, char* argv[]) {
     ticket::encode_as_rep(as_rep, client_schedule, rep);
     const bool sent = send_datagram(fd, as_rep, from);
     debug_print(s.debug, "AS_REP to %s:%u: client %.40s, ticket address %s, timestamp %u, lifetime %u%s\n",
-                from_text.data(), from_port, id_text(req.client_id), addr_text(tkt.client_addr).data(),
+                from_text.data(), from_port, ticket::id_text(req.client_id), addr_text(tkt.client_addr).data(),
                 tkt.timestamp, static_cast<unsigned>(tkt.lifetime), sent ? "" : " (not sent)");
   }
 }

@@ -1,7 +1,7 @@
 #ifndef AUTHSERVER_SESSION_KEY_H
 #define AUTHSERVER_SESSION_KEY_H
 
-#include "common/hex.h"
+#include "ticket/des.h"
 
 // Fills key with a fresh session key from the system's random source: every
 // byte of odd parity, never a weak or semi-weak key. False when the random

@@ -27,6 +27,7 @@
 #include "ticket/codec.h"
 #include "ticket/des.h"
 #include "ticket/nonce.h"
+#include "ticket/receive.h"
 #include "ticket/validity.h"
 #include "ticket/wire.h"
 
@@ -67,10 +68,6 @@ std::array<char, 2 * N + 1> hex_text(const std::array<std::uint8_t, N>& bytes) {
     at += static_cast<std::size_t>(std::snprintf(&text[at], text.size() - at, "%x", static_cast<unsigned>(byte)));
   return text;
 }
-
-// An id field as printf text: "%.40s" stops at its first zero byte or after
-// its 40 bytes, so a full field needs no terminating zero.
-const char* id_text(const ticket::id_field& id) { return reinterpret_cast<const char*>(id.data()); }
 
 // The record number that must follow last; after 65535 comes 0.
 std::uint16_t next_pid(std::uint16_t last) { return static_cast<std::uint16_t>(last + 1u); }
@@ -150,8 +147,7 @@ int main(int argc, char* argv[]) {
   if (!send_datagram(as_fd, as_req, auth_addr)) abort_run(s.debug, "Error - packet size too long\n");
 
   // 10. Receive the AS_REP.
-  rx.fill(0);
-  if (!receive_datagram(as_fd, rx, nullptr)) abort_run(s.debug, "error receiving packet\n");
+  if (!ticket::receive_cleared(as_fd, rx, nullptr)) abort_run(s.debug, "error receiving packet\n");
   const std::uint16_t as_type = ticket::decode_type(rx);
   if (as_type == ticket::AS_ERR) abort_run(s.debug, "AS_ERR received - from Authentication Server\n");
   if (as_type != ticket::AS_REP)
@@ -171,7 +167,7 @@ int main(int argc, char* argv[]) {
 
   // 13. The reply must be for the application server that was asked for.
   if (rep.server_id != s.server_id)
-    abort_run(s.debug, "Server ID of application server is worng = %.40s\n", id_text(rep.server_id));
+    abort_run(s.debug, "Server ID of application server is worng = %.40s\n", ticket::id_text(rep.server_id));
   debug_print(s.debug, "Server ID of application server is correct\n");
 
   // 14. The session key must still be valid. Its end is computed once here
@@ -205,8 +201,7 @@ int main(int argc, char* argv[]) {
   debug_print(s.debug, "AP_REQ sent\n");
 
   // 17. Receive the AP_REP.
-  rx.fill(0);
-  if (!receive_datagram(server_fd, rx, nullptr)) abort_run(s.debug, "error receiving packet\n");
+  if (!ticket::receive_cleared(server_fd, rx, nullptr)) abort_run(s.debug, "error receiving packet\n");
   const std::uint16_t ap_type = ticket::decode_type(rx);
   if (ap_type != ticket::AP_REP) abort_run(s.debug, "Expecting AP_REP\nI'm receiving packet type = %d\n", ap_type);
   debug_print(s.debug, "AP_REP received\n");

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
@@ -189,15 +190,17 @@ constexpr std::size_t bytes_per_record = 1024;
 // Datagrams taken between two drains of the socket.
 constexpr std::size_t drain_every = 16;
 // How long a receiver that has caught up polls before it sleeps.
-constexpr long poll_microseconds = 500;
+constexpr std::int64_t poll_microseconds = 500;
 // The start of the area that a receiver which keeps up uses, made ready
 // before the stream so that its first datagrams cost no page faults.
 constexpr std::size_t ready_bytes = std::size_t{1} << 20;
 
-long microseconds_now() {
+// 64 bits wide: seconds times a million overflow a 32-bit long once the
+// monotonic clock passes 36 minutes.
+std::int64_t microseconds_now() {
   timespec now{};
   clock_gettime(CLOCK_MONOTONIC, &now);
-  return now.tv_sec * 1000000L + now.tv_nsec / 1000L;
+  return static_cast<std::int64_t>(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
 }
 
 }  // namespace
@@ -422,7 +425,7 @@ const std::uint8_t* stream_receiver::take(std::span<std::uint8_t> buffer, bool c
     // (the file right after the server's answer) fills a small socket buffer
     // sooner than that. It keeps its CPU while it polls, since one given
     // away on a busy machine can take a whole time slice to come back.
-    const long until = microseconds_now() + poll_microseconds;
+    const std::int64_t until = microseconds_now() + poll_microseconds;
     do (void)receive_queued();
     while (count_ == 0 && !failed_ && microseconds_now() < until);
     if (failed_) return nullptr;

@@ -1,11 +1,8 @@
 #ifndef COMMON_HEX_H
 #define COMMON_HEX_H
 
-#include <array>
 #include <cstdint>
 #include <span>
-
-using des_key = std::array<std::uint8_t, 8>;
 
 // Turns the first 16 characters of a key text into 8 key bytes, two
 // hexadecimal characters a byte. Validates nothing: a bad key shows later,

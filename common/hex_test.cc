@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstring>
 #include <memory>
 
@@ -9,7 +10,7 @@ namespace {
 
 struct HexRow {
   const char* text;
-  des_key key;
+  std::array<std::uint8_t, 8> key;
 };
 
 TEST(ToHex, ConvertsPairsAndHandlesShortOrBadText) {
@@ -32,7 +33,7 @@ TEST(ToHex, ConvertsPairsAndHandlesShortOrBadText) {
     const std::size_t len = std::strlen(row.text);
     auto copy = std::make_unique<char[]>(len + 1);
     std::memcpy(copy.get(), row.text, len + 1);
-    des_key key;
+    std::array<std::uint8_t, 8> key;
     key.fill(0x5A);
     to_hex(copy.get(), key);
     EXPECT_EQ(key, row.key) << "text \"" << row.text << "\"";

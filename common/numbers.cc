@@ -26,7 +26,7 @@ std::uint16_t to_num(const char* text) {
   return static_cast<std::uint16_t>(sum);
 }
 
-std::uint16_t size(const char* text) {
+std::uint16_t text_length(const char* text) {
   return static_cast<std::uint16_t>(std::strlen(text) & 0xffff);
 }
 

@@ -7,8 +7,9 @@
 // at its decimal position, summed modulo 65536. Rejects nothing.
 std::uint16_t to_num(const char* text);
 
-// Number of characters before the terminating zero, modulo 65536.
-std::uint16_t size(const char* text);
+// Number of characters before the terminating zero, modulo 65536: the
+// length as a 16-bit count.
+std::uint16_t text_length(const char* text);
 
 // A port as atoi reads it, kept to its low 16 bits: text without leading
 // digits gives 0, and 70000 gives 4464. Unlike atoi it is defined for every

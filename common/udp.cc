@@ -8,6 +8,7 @@
 #include <netdb.h>
 #include <sys/socket.h>
 #include <sys/time.h>
+#include <unistd.h>
 
 bool resolve_ipv4(const char* name, std::uint16_t port, sockaddr_in& addr) {
   addr = sockaddr_in{};
@@ -17,9 +18,9 @@ bool resolve_ipv4(const char* name, std::uint16_t port, sockaddr_in& addr) {
   if (entry == nullptr || entry->h_addrtype != AF_INET || entry->h_length != 4 ||
       entry->h_addr_list[0] == nullptr)
     return false;
-  char text[16] = {};
-  if (inet_ntop(AF_INET, entry->h_addr_list[0], text, sizeof text) == nullptr) return false;
-  return inet_pton(AF_INET, text, &addr.sin_addr) == 1;
+  // Both are the four bytes in network order.
+  std::memcpy(&addr.sin_addr, entry->h_addr_list[0], sizeof addr.sin_addr);
+  return true;
 }
 
 // An IPv4 socket address: family, port and address, every other byte zero.
@@ -34,6 +35,21 @@ static sockaddr_in ipv4_address(std::uint32_t host_order_address, std::uint16_t 
 sockaddr_in any_address(std::uint16_t port) { return ipv4_address(INADDR_ANY, port); }
 
 sockaddr_in loopback_address(std::uint16_t port) { return ipv4_address(INADDR_LOOPBACK, port); }
+
+bound_socket open_bound_socket(std::uint16_t port) {
+  bound_socket result;
+  const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+  if (fd < 0) return result;
+  result.opened = true;
+  const sockaddr_in any = any_address(port);
+  if (bind(fd, reinterpret_cast<const sockaddr*>(&any), sizeof any) != 0) {
+    close(fd);
+    return result;
+  }
+  result.fd = fd;
+  result.bound = true;
+  return result;
+}
 
 bool bound_receive_wait(int fd, int seconds) {
   timeval bound{};

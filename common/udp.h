@@ -34,6 +34,16 @@ sockaddr_in any_address(std::uint16_t port);
 // 127.0.0.1 at the port.
 sockaddr_in loopback_address(std::uint16_t port);
 
+// A server's socket: UDP, bound to every local IPv4 address at one port.
+// fd is -1 unless bound; opened tells a socket that could not be bound
+// (closed again) from none at all, since a program says which step failed.
+struct bound_socket {
+  int fd = -1;
+  bool opened = false;
+  bool bound = false;
+};
+bound_socket open_bound_socket(std::uint16_t port);
+
 // Bounds every later receive on fd by seconds; 0 lifts the bound.
 bool bound_receive_wait(int fd, int seconds);
 

@@ -53,4 +53,29 @@ TEST(BoundReceiveWait, EndsASilentWaitAsAFailedReceive) {
   close(fd);
 }
 
+// A server's socket takes datagrams sent to any local address at its port,
+// and a port already taken is told apart from no socket at all.
+TEST(OpenBoundSocket, BindsEveryLocalAddressAndTellsATakenPort) {
+  const bound_socket first = open_bound_socket(0);
+  ASSERT_TRUE(first.opened && first.bound);
+  ASSERT_GE(first.fd, 0);
+  sockaddr_in self{};
+  socklen_t len = sizeof self;
+  ASSERT_EQ(getsockname(first.fd, reinterpret_cast<sockaddr*>(&self), &len), 0);
+  EXPECT_EQ(self.sin_addr.s_addr, htonl(INADDR_ANY));
+
+  ASSERT_TRUE(bound_receive_wait(first.fd, 5));
+  const std::array<std::uint8_t, 3> datagram{7, 8, 9};
+  ASSERT_TRUE(send_datagram(first.fd, datagram, loopback_address(ntohs(self.sin_port))));
+  std::array<std::uint8_t, 3> buffer{};
+  ASSERT_TRUE(receive_datagram(first.fd, buffer, nullptr));
+  EXPECT_EQ(buffer, datagram);
+
+  const bound_socket second = open_bound_socket(ntohs(self.sin_port));
+  EXPECT_TRUE(second.opened);
+  EXPECT_FALSE(second.bound);
+  EXPECT_EQ(second.fd, -1);
+  close(first.fd);
+}
+
 }  // namespace

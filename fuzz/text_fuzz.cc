@@ -1,4 +1,4 @@
-// The routines that read command-line text: to_hex, to_num, size and make_id,
+// The routines that read command-line text: to_hex, to_num, text_length and make_id,
 // each given the input as a zero-terminated copy of exactly its size, so that
 // AddressSanitizer sees any read past the terminating zero.
 
@@ -53,7 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const char* text = copy.get();
   const std::size_t len = std::strlen(text);
 
-  fuzz::check(::size(text) == static_cast<std::uint16_t>(len), "size is the length modulo 65536");
+  fuzz::check(text_length(text) == static_cast<std::uint16_t>(len), "size is the length modulo 65536");
 
   std::uint16_t expected = 0;
   if (reference_to_num(text, expected)) fuzz::check(to_num(text) == expected, "to_num follows its rule");

@@ -6,7 +6,6 @@
 #include <cstdio>
 
 #include <sched.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 
 #include "common/batch.h"
@@ -17,10 +16,13 @@
 #include "common/sha1.h"
 #include "common/udp.h"
 #include "password/codec.h"
+#include "password/send.h"
 
 using namespace password;
 
 namespace {
+
+constexpr int fixed_args = 3;
 
 struct settings {
   std::uint16_t port;
@@ -32,10 +34,6 @@ struct settings {
 // Receives into rx (cut at its size) and makes the sender the peer.
 void receive_from_peer(bool debug, int fd, receive_buffer& rx, sockaddr_in& peer) {
   if (!receive_datagram(fd, rx, &peer)) abort_run(debug, "error receiving packet\n");
-}
-
-void send_to_peer(bool debug, int fd, std::span<const std::uint8_t> datagram, const sockaddr_in& peer) {
-  if (!send_datagram(fd, datagram, peer)) abort_run(debug, "Error - packet size too long\n");
 }
 
 // Admits the PASS_RESP in rx and returns it, with its two debug lines.
@@ -55,7 +53,7 @@ pass_resp_fields admit_pass_resp(bool debug, const receive_buffer& rx) {
 int main(int argc, char* argv[]) {
   start_console();
 
-  settings set{};
+  settings s{};
   receive_buffer rx{};
   std::array<std::uint8_t, pass_req_size> pass_req;
   std::array<std::uint8_t, pass_accept_size> pass_accept;
@@ -65,8 +63,9 @@ int main(int argc, char* argv[]) {
   std::array<std::uint8_t, terminate_size> terminate;
   sha1_digest digest{};
   // The input file's stdio buffer: large, so that the DATA loop makes one
-  // read system call per 64 KiB rather than one per piece.
-  std::array<char, std::size_t{64} * 1024> file_buffer;
+  // read system call per 64 KiB rather than one per piece. Static: stdio may
+  // use it until the stream is closed, which an early end leaves to exit.
+  static std::array<char, std::size_t{64} * 1024> file_buffer;
   sockaddr_in peer{};
   // One character more than an accepted password, so a longer one stays too long.
   std::array<char, max_password_chars + 2> password_text;
@@ -75,76 +74,76 @@ int main(int argc, char* argv[]) {
   encode_pass_reject(pass_reject);
 
   // 1. Check the argument count.
-  if (argc != 4 && argc != 5) {
+  if (argc - 1 != fixed_args && argc - 1 != fixed_args + 1) {
     std::printf("usage: passfeed <serverport> <password> <input file>\n");
     end_run();
   }
-  set.password = take_argument(argv[2], password_text);
-  set.input_file = argv[3];
+  s.password = take_argument(argv[2], password_text);
+  s.input_file = argv[3];
 
   // 2. The input file must exist; said in every mode, before anything else.
   struct stat input_status;
-  if (stat(set.input_file, &input_status) != 0) {
+  if (stat(s.input_file, &input_status) != 0) {
     std::printf("Input file doesn't exist\n");
     end_run();
   }
 
   // 3. Debug switch, then refuse a password that no PASS_RESP could match.
-  set.debug = debug_switch(argc, argv, 3);
-  if (!usable_server_password(set.password)) abort_run(set.debug, "Password longer than 50 characters\n");
+  s.debug = debug_switch(argc, argv, fixed_args);
+  if (!usable_server_password(s.password))
+    abort_run(s.debug, "Password longer than %u characters\n", static_cast<unsigned>(max_password_chars));
 
   // 4. Port.
-  set.port = to_num(argv[1]);
+  s.port = to_num(argv[1]);
 
-  // 5. Open the socket.
-  const int fd = socket(AF_INET, SOCK_DGRAM, 0);
-  if (fd < 0) abort_run(set.debug, "Error while opening socket\n");
+  // 5. Open the socket and bind it to the port on every local address.
+  const bound_socket sock = open_bound_socket(s.port);
+  if (!sock.opened) abort_run(s.debug, "Error while opening socket\n");
+  if (!sock.bound) abort_run(s.debug, "Error binding to socket\n");
+  const int fd = sock.fd;
 
-  // 6. Bind it to the port on every local address.
-  const sockaddr_in local = any_address(set.port);
-  if (bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0)
-    abort_run(set.debug, "Error binding to socket\n");
+  // 6. Learn which ways of sending a batch the system offers.
   const batch_features probed = probe_batch_features();
 
   for (;;) {
     // 7. Wait as long as it takes for a JOIN_REQ from anyone.
-    if (!bound_receive_wait(fd, 0)) abort_run(set.debug, "Error setting receive wait\n");
+    if (!bound_receive_wait(fd, 0)) abort_run(s.debug, "Error setting receive wait\n");
     rx.fill(0);
-    receive_from_peer(set.debug, fd, rx, peer);
-    if (!is_join_req(decode_header(rx))) abort_run(set.debug, "First packet is not JOIN_REQ\n");
-    debug_print(set.debug, "JOIN_REQ received\n");
+    receive_from_peer(s.debug, fd, rx, peer);
+    if (!is_join_req(decode_header(rx))) abort_run(s.debug, "First packet is not JOIN_REQ\n");
+    debug_print(s.debug, "JOIN_REQ received\n");
 
     // 8. Ask for the password; from here on a silent client ends the wait.
-    if (!bound_receive_wait(fd, receive_wait_seconds)) abort_run(set.debug, "Error setting receive wait\n");
-    send_to_peer(set.debug, fd, pass_req, peer);
+    if (!bound_receive_wait(fd, receive_wait_seconds)) abort_run(s.debug, "Error setting receive wait\n");
+    send_or_abort(s.debug, fd, pass_req, peer);
 
     // 9. Receive the first PASS_RESP into a cleared buffer.
     rx.fill(0);
-    receive_from_peer(set.debug, fd, rx, peer);
-    pass_resp_fields resp = admit_pass_resp(set.debug, rx);
+    receive_from_peer(s.debug, fd, rx, peer);
+    pass_resp_fields resp = admit_pass_resp(s.debug, rx);
 
     // 10. Password test, with up to two more tries.
     int tries = 0;
-    while (!password_matches(resp, set.password)) {
-      debug_print(set.debug, "password not correct\n");
+    while (!password_matches(resp, s.password)) {
+      debug_print(s.debug, "password not correct\n");
       ++tries;
       if (tries > 2) {
         // The third wrong password ends the server, not just the exchange.
-        send_to_peer(set.debug, fd, pass_reject, peer);
+        send_or_abort(s.debug, fd, pass_reject, peer);
         abort_run();
       }
-      send_to_peer(set.debug, fd, pass_req, peer);
+      send_or_abort(s.debug, fd, pass_req, peer);
       // Not cleared: bytes past the end of a short PASS_RESP keep those of
       // the one before it.
-      receive_from_peer(set.debug, fd, rx, peer);
-      resp = admit_pass_resp(set.debug, rx);
+      receive_from_peer(s.debug, fd, rx, peer);
+      resp = admit_pass_resp(s.debug, rx);
     }
-    debug_print(set.debug, "password correct\n");
+    debug_print(s.debug, "password correct\n");
 
     // 11. Accept, and open the file afresh for this transfer.
-    send_to_peer(set.debug, fd, pass_accept, peer);
-    std::FILE* input = std::fopen(set.input_file, "rb");
-    if (input == nullptr) abort_run(set.debug, "Error opening input file\n");
+    send_or_abort(s.debug, fd, pass_accept, peer);
+    std::FILE* input = std::fopen(s.input_file, "rb");
+    if (input == nullptr) abort_run(s.debug, "Error opening input file\n");
     std::setvbuf(input, file_buffer.data(), _IOFBF, file_buffer.size());
 
     // 12. Stream the file in numbered DATA. The loop ends on the stream's
@@ -174,18 +173,18 @@ int main(int argc, char* argv[]) {
       // meanwhile could fill a socket buffer of the system's default size.
       if (++batches % yield_every == 0) sched_yield();
       receiver.wait_for_room();
-      for (std::size_t i = 0; i < sent; ++i) debug_print(set.debug, "sending file!\n");
-      if (sent < built) abort_run(set.debug, "Error - packet size too long\n");
+      for (std::size_t i = 0; i < sent; ++i) debug_print(s.debug, "sending file!\n");
+      if (sent < built) abort_run(s.debug, "Error - packet size too long\n");
       // The DATA read before a read error have gone out.
-      if (read_failed) abort_run(set.debug, "Error reading input file\n");
+      if (read_failed) abort_run(s.debug, "Error reading input file\n");
     }
-    debug_print(set.debug, "file sended!\n");
+    debug_print(s.debug, "file sended!\n");
     std::fclose(input);
 
     // 13. Close with the digest of the whole file.
-    if (!mysha1(set.input_file, digest)) abort_run(set.debug, "Error computing file digest\n");
+    if (!mysha1(s.input_file, digest)) abort_run(s.debug, "Error computing file digest\n");
     encode_terminate(terminate, digest);
-    send_to_peer(set.debug, fd, terminate, peer);
+    send_or_abort(s.debug, fd, terminate, peer);
 
     // 14. Done; wait for the next client.
     std::printf("OK\n");

@@ -15,11 +15,13 @@
 #include "common/sha1.h"
 #include "common/udp.h"
 #include "password/codec.h"
+#include "password/send.h"
 
 using namespace password;
 
 namespace {
 
+constexpr int fixed_args = 6;
 constexpr int password_count = 3;
 
 struct settings {
@@ -36,16 +38,12 @@ void receive(bool debug, stream_receiver& stream, receive_buffer& rx) {
   if (!stream.next(rx, false)) abort_run(debug, "error receiving packet\n");
 }
 
-void send_to_server(bool debug, int fd, std::span<const std::uint8_t> datagram, const sockaddr_in& server) {
-  if (!send_datagram(fd, datagram, server)) abort_run(debug, "Error - packet size too long\n");
-}
-
 }  // namespace
 
 int main(int argc, char* argv[]) {
   start_console();
 
-  settings set{};
+  settings s{};
   receive_buffer rx{};
   std::array<std::uint8_t, join_req_size> join_req;
   std::array<std::uint8_t, pass_resp_size> pass_resp;
@@ -60,106 +58,107 @@ int main(int argc, char* argv[]) {
   encode_join_req(join_req);
 
   // 1. Check the argument count.
-  if (argc != 7 && argc != 8) {
+  if (argc - 1 != fixed_args && argc - 1 != fixed_args + 1) {
     std::printf("usage: passfetch <servername> <serverport> <clientpwd1> <clientpwd1> <clientpwd1> <outfile>\n");
     end_run();
   }
-  set.server_name = argv[1];
-  set.passwords = {take_argument(argv[3], password_texts[0]), take_argument(argv[4], password_texts[1]),
+  s.server_name = argv[1];
+  s.passwords = {take_argument(argv[3], password_texts[0]), take_argument(argv[4], password_texts[1]),
                    take_argument(argv[5], password_texts[2])};
-  set.output_file = argv[6];
+  s.output_file = argv[6];
 
   // 2. Debug switch, then refuse a password that cannot be sent whole.
-  set.debug = debug_switch(argc, argv, 6);
-  for (const char* offered : set.passwords)
-    if (!fits_password_field(offered)) abort_run(set.debug, "Password longer than 52 characters\n");
+  s.debug = debug_switch(argc, argv, fixed_args);
+  for (const char* offered : s.passwords)
+    if (!fits_password_field(offered))
+      abort_run(s.debug, "Password longer than %zu characters\n", password_len);
 
   // 3. Port, and the server's address.
-  set.port = to_num(argv[2]);
-  if (!resolve_ipv4(set.server_name, set.port, server)) abort_run(set.debug, "wrong server name\n");
+  s.port = to_num(argv[2]);
+  if (!resolve_ipv4(s.server_name, s.port, server)) abort_run(s.debug, "wrong server name\n");
 
   // 4. Open the socket. The DATA stream has no flow control, so ask for room
   // to queue much of it; every wait is bounded, since a lost datagram would
   // otherwise leave the client waiting for ever.
   const int fd = socket(AF_INET, SOCK_DGRAM, 0);
-  if (fd < 0) abort_run(set.debug, "Error while opening socket\n");
+  if (fd < 0) abort_run(s.debug, "Error while opening socket\n");
   note_capped_receive_buffer("passfetch", request_receive_buffer(fd, large_receive_buffer), 2 * large_receive_buffer);
-  if (!bound_receive_wait(fd, receive_wait_seconds)) abort_run(set.debug, "Error setting receive wait\n");
-  if (stream_area.bytes().empty()) abort_run(set.debug, "Error reserving the receive area\n");
+  if (!bound_receive_wait(fd, receive_wait_seconds)) abort_run(s.debug, "Error setting receive wait\n");
+  if (stream_area.bytes().empty()) abort_run(s.debug, "Error reserving the receive area\n");
   // Every datagram, the dialogue's too, comes through the stream's receiver,
   // which is ready before the first: the DATA follow PASS_ACCEPT at once.
   stream_receiver stream(fd, stream_area.bytes(), rx.size(), probe_batch_features());
 
   // 5. Join, and expect the first PASS_REQ.
-  send_to_server(set.debug, fd, join_req, server);
-  receive(set.debug, stream, rx);
-  if (!is_bare(decode_header(rx), PASS_REQ)) abort_run(set.debug, "no PASS_REQ arrived\n");
+  send_or_abort(s.debug, fd, join_req, server);
+  receive(s.debug, stream, rx);
+  if (!is_bare(decode_header(rx), PASS_REQ)) abort_run(s.debug, "no PASS_REQ arrived\n");
 
   // 6. Answer each PASS_REQ with the next password until the server decides.
   int next_password = 0;
   for (;;) {
     const header_fields header = decode_header(rx);
     if (header.type == PASS_REQ) {
-      debug_print(set.debug, "PASS_REQ received\n");
-      if (next_password == password_count) abort_run(set.debug, "No password left to offer\n");
+      debug_print(s.debug, "PASS_REQ received\n");
+      if (next_password == password_count) abort_run(s.debug, "No password left to offer\n");
       // Fits: every password was checked at start-up.
-      (void)encode_pass_resp(pass_resp, set.passwords[next_password++]);
-      send_to_server(set.debug, fd, pass_resp, server);
-      receive(set.debug, stream, rx);
+      (void)encode_pass_resp(pass_resp, s.passwords[next_password++]);
+      send_or_abort(s.debug, fd, pass_resp, server);
+      receive(s.debug, stream, rx);
     } else if (is_bare(header, PASS_REJECT)) {
-      abort_run(set.debug, "Please restart session and introduce the correct password\n");
+      abort_run(s.debug, "Please restart session and introduce the correct password\n");
     } else if (is_bare(header, PASS_ACCEPT)) {
       break;
     } else {
-      abort_run(set.debug, "no PASS_ACCEPT arrived\n");
+      abort_run(s.debug, "no PASS_ACCEPT arrived\n");
     }
   }
-  debug_print(set.debug, "PASS_ACCEPT received\n");
+  debug_print(s.debug, "PASS_ACCEPT received\n");
 
   // 7. Create or truncate the output file now, before the stream arrives.
   rx.fill(0);
   // What came in meanwhile is taken out of the socket first: the stream
   // follows at once.
   stream.drain();
-  if (!output.open(set.output_file)) abort_run(set.debug, "Error opening output file\n");
+  if (!output.open(s.output_file)) abort_run(s.debug, "Error opening output file\n");
 
   // 8. The stream starts with a DATA. Not cleared, here or below: bytes past
   // the end of a short datagram stay those of the one before. A whole DATA
   // is read where the receiver holds it, with no copy into rx.
   const std::uint8_t* got = stream.next_view(rx);
-  if (got == nullptr) abort_stream(output, set.debug, "error receiving packet\n");
-  if (decode_header(received(got, receive_size)).type != DATA) abort_stream(output, set.debug, "Expecting DATA\n");
+  if (got == nullptr) abort_stream(output, s.debug, "error receiving packet\n");
+  if (decode_header(received(got, receive_size)).type != DATA) abort_stream(output, s.debug, "Expecting DATA\n");
 
   // 9. Store each DATA in unbroken pid order until the TERMINATE.
   std::uint32_t last_pid = 0;
   while (decode_header(received(got, receive_size)).type == DATA) {
     const received in(got, receive_size);
     const data_fields fields = decode_data(in);
-    if (!is_next_pid(last_pid, fields.pid)) abort_stream(output, set.debug, "transmission error\n");
+    if (!is_next_pid(last_pid, fields.pid)) abort_stream(output, s.debug, "transmission error\n");
     const auto bytes = data_bytes(in, fields.length);
-    if (!bytes) abort_stream(output, set.debug, "transmission error\n");
+    if (!bytes) abort_stream(output, s.debug, "transmission error\n");
     last_pid = fields.pid;
     // While the disk is behind, the socket is kept from overflowing.
     make_room(output, stream, bytes->size());
-    if (!output.append(*bytes)) abort_stream(output, set.debug, "Error writing output file\n");
-    debug_print(set.debug, "receiving file\n");
+    if (!output.append(*bytes)) abort_stream(output, s.debug, "Error writing output file\n");
+    debug_print(s.debug, "receiving file\n");
     got = stream.next_view(rx);
-    if (got == nullptr) abort_stream(output, set.debug, "error receiving packet\n");
+    if (got == nullptr) abort_stream(output, s.debug, "error receiving packet\n");
   }
   const received last(got, receive_size);
-  if (decode_header(last).type != TERMINATE) abort_stream(output, set.debug, "Expecting TERMINATE\n");
-  debug_print(set.debug, "TERMINATE received\n");
+  if (decode_header(last).type != TERMINATE) abort_stream(output, s.debug, "Expecting TERMINATE\n");
+  debug_print(s.debug, "TERMINATE received\n");
 
   // 10. Compare the stored file's digest with the one received, once every
   // write has completed; a write that failed (a full disk) fails the run.
-  if (!output.finish()) abort_run(set.debug, "Error writing output file\n");
-  if (!mysha1(set.output_file, stored)) abort_run(set.debug, "Error computing file digest\n");
+  if (!output.finish()) abort_run(s.debug, "Error writing output file\n");
+  if (!mysha1(s.output_file, stored)) abort_run(s.debug, "Error computing file digest\n");
   if (!terminate_matches(decode_terminate(last), stored)) {
-    debug_print(set.debug, "incorrect checksum\n");
+    debug_print(s.debug, "incorrect checksum\n");
     abort_run();
   }
-  debug_print(set.debug, "checksum correct\n");
-  debug_print(set.debug, "file transmission completed\n");
+  debug_print(s.debug, "checksum correct\n");
+  debug_print(s.debug, "file transmission completed\n");
   std::printf("OK\n");
   end_run();
 }

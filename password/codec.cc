@@ -27,12 +27,12 @@ void encode_pass_reject(std::span<std::uint8_t, pass_reject_size> out) { encode_
 
 bool encode_pass_resp(std::span<std::uint8_t, pass_resp_size> out, const char* text) {
   zero(out);
-  // The fit is judged on the true length: size() wraps at 65536, so a very
+  // The fit is judged on the true length: text_length() wraps at 65536, so a very
   // long text could otherwise pass as a short one.
   const std::size_t chars = std::strlen(text);
   if (chars > password_len) return false;
   put_u16_net(out, type_at, PASS_RESP);
-  put_u32_net(out, length_at, ::size(text));
+  put_u32_net(out, length_at, text_length(text));
   put_bytes(out, pass_resp_password_at, std::span(reinterpret_cast<const std::uint8_t*>(text), chars));
   return true;
 }
@@ -92,7 +92,7 @@ bool admits_pass_resp(header_fields header) {
 }
 
 bool password_matches(const pass_resp_fields& resp, const char* own) {
-  const std::uint16_t n = ::size(own);
+  const std::uint16_t n = text_length(own);
   if (resp.length != n || n > password_len) return false;
   return std::memcmp(resp.password.data(), own, n) == 0;
 }

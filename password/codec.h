@@ -25,8 +25,8 @@ void encode_pass_req(std::span<std::uint8_t, pass_req_size> out);
 void encode_pass_accept(std::span<std::uint8_t, pass_accept_size> out);
 void encode_pass_reject(std::span<std::uint8_t, pass_reject_size> out);
 
-// PASS_RESP offering text, with length = size(text). False, with out all
-// zero, when text has more characters than the password field holds.
+// PASS_RESP offering text, with length = text_length(text). False, with out
+// all zero, when text has more characters than the password field holds.
 bool encode_pass_resp(std::span<std::uint8_t, pass_resp_size> out, const char* text);
 
 // The data field of a DATA being built, so that a sender can read file bytes
@@ -80,8 +80,8 @@ bool is_join_req(header_fields header);
 // A PASS_RESP a server hands to the password test: length at most 50.
 bool admits_pass_resp(header_fields header);
 
-// The password test: length equals n = size(own) and the first n bytes of
-// the field equal own; the bytes after them are not looked at.
+// The password test: length equals n = text_length(own) and the first n
+// bytes of the field equal own; the bytes after them are not looked at.
 bool password_matches(const pass_resp_fields& resp, const char* own);
 
 // A server password that some PASS_RESP can match (at most 50 characters).

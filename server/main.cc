@@ -11,7 +11,6 @@
 
 #include <netinet/in.h>
 #include <sched.h>
-#include <sys/socket.h>
 
 #include "common/batch.h"
 #include "common/bytes.h"
@@ -24,10 +23,13 @@
 #include "common/udp.h"
 #include "ticket/codec.h"
 #include "ticket/des.h"
+#include "ticket/receive.h"
 #include "ticket/validity.h"
 #include "ticket/wire.h"
 
 namespace {
+
+constexpr int fixed_args = 3;
 
 struct settings {
   std::uint16_t port = 0;
@@ -36,13 +38,22 @@ struct settings {
   bool debug = false;
 };
 
-// An id field as printf text: "%.40s" stops at its first zero byte or after
-// its 40 bytes, so a full field needs no terminating zero.
-const char* id_text(const ticket::id_field& id) { return reinterpret_cast<const char*>(id.data()); }
-
 // An address field as the one 32-bit number the diagnostics print, its first
 // byte least significant.
 std::uint32_t addr_number(const ticket::ipv4_addr& addr) { return get_u32_le(addr, 0); }
+
+// Ends the run, without "ABORT\n", once the session key's validity has run
+// out; times_line prints the clock and the validity, in that order.
+__attribute__((format(printf, 3, 0)))
+void end_if_expired(bool debug, std::uint32_t validity, const char* times_line) {
+  const std::uint32_t now = ticket::clock_now();
+  if (!ticket::still_valid(now, validity)) {
+    debug_print(debug, "Session key has expired\n");
+    debug_print(debug, times_line, now, validity);
+    end_run();
+  }
+  debug_print(debug, "Session key still valid\n");
+}
 
 // Sends the server's AP_ERR, which names no client; true when it went out.
 bool send_ap_err(int fd, const sockaddr_in& peer, std::span<std::uint8_t, ticket::ap_err_size> out) {
@@ -72,25 +83,26 @@ int main(int argc, char* argv[]) {
   sha1_digest digest{};
   // The input stream reads through this in large pieces; the 972-byte reads
   // of a delivery are then copies from memory, not one system call each.
-  std::array<char, 65536> stream_buffer;
+  // Static: stdio may use it until the stream is closed, which an early end
+  // leaves to exit.
+  static std::array<char, 65536> stream_buffer;
 
   // 1. Read the command line.
-  if (argc != 4 && argc != 5) {
+  if (argc - 1 != fixed_args && argc - 1 != fixed_args + 1) {
     std::printf("usage: server <serverport> <authserverkey> <inputfile>\n");
     end_run();
   }
-  s.debug = debug_switch(argc, argv, 3);
+  s.debug = debug_switch(argc, argv, fixed_args);
   to_hex(argv[2], s.server_key);
   hide_argument(argv[2]);
   s.port = port_number(argv[1]);
   s.input_file = argv[3];
 
   // 2. Open the UDP socket and bind it to every local address at the port.
-  const int fd = socket(AF_INET, SOCK_DGRAM, 0);
-  if (fd < 0) abort_run(s.debug, "Error while opening socket\n");
-  const sockaddr_in local = any_address(s.port);
-  if (bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0)
-    abort_run(s.debug, "Error binding to socket\n");
+  const bound_socket sock = open_bound_socket(s.port);
+  if (!sock.opened) abort_run(s.debug, "Error while opening socket\n");
+  if (!sock.bound) abort_run(s.debug, "Error binding to socket\n");
+  const int fd = sock.fd;
   const batch_features probed = probe_batch_features();
 
   // 3. Build the server key's schedule; a bad key shows only after the bind.
@@ -99,8 +111,7 @@ int main(int argc, char* argv[]) {
 
   for (;;) {
     // 4. Wait for the AP_REQ that opens an exchange, for as long as it takes.
-    rx.fill(0);
-    if (!bound_receive_wait(fd, 0) || !receive_datagram(fd, rx, &peer)) abort_run(s.debug, "error receiving packet\n");
+    if (!bound_receive_wait(fd, 0) || !ticket::receive_cleared(fd, rx, &peer)) abort_run(s.debug, "error receiving packet\n");
     const std::uint16_t first_type = ticket::decode_type(rx);
     if (first_type != ticket::AP_REQ)
       abort_run(s.debug, "First packet is not AP_REQ\nI'm receiving packet type = %d\n", first_type);
@@ -122,13 +133,7 @@ int main(int argc, char* argv[]) {
     // 7. Check that the session key is still valid; expiry ends the run
     // without "ABORT\n".
     const std::uint32_t validity = ticket::validity(tkt.timestamp, tkt.lifetime);
-    const std::uint32_t checked_at = ticket::clock_now();
-    if (!ticket::still_valid(checked_at, validity)) {
-      debug_print(s.debug, "Session key has expired\n");
-      debug_print(s.debug, "currtime = %u, validity = %u \n", checked_at, validity);
-      end_run();
-    }
-    debug_print(s.debug, "Session key still valid\n");
+    end_if_expired(s.debug, validity, "currtime = %u, validity = %u \n");
 
     // 8. Decrypt the authenticator under the session key.
     if (!ticket::decrypt_authenticator(rx, session, auth_area))
@@ -137,8 +142,8 @@ int main(int argc, char* argv[]) {
 
     // 9. The authenticator must name the client the ticket was issued to.
     if (auth.client_id != tkt.client_id) {
-      debug_print(s.debug, "Client name is wrong. Im expecting %.40s but receiving %.40s\n", id_text(tkt.client_id),
-                  id_text(auth.client_id));
+      debug_print(s.debug, "Client name is wrong. Im expecting %.40s but receiving %.40s\n",
+                  ticket::id_text(tkt.client_id), ticket::id_text(auth.client_id));
       debug_print(s.debug, "Sending AP_ERR back to client\n");
       if (!send_ap_err(fd, peer, ap_err)) abort_run(s.debug, "Error - packet size too long\n");
       abort_run();
@@ -164,8 +169,7 @@ int main(int argc, char* argv[]) {
     // 12. Wait for the KRB_PRV that asks for the file; a client that has gone
     // silent must not hold the server for ever. The file goes to the sender
     // of this datagram, whoever sent the AP_REQ.
-    rx.fill(0);
-    if (!bound_receive_wait(fd, receive_wait_seconds) || !receive_datagram(fd, rx, &peer))
+    if (!bound_receive_wait(fd, receive_wait_seconds) || !ticket::receive_cleared(fd, rx, &peer))
       abort_run(s.debug, "error receiving packet\n");
     const std::uint16_t next_type = ticket::decode_type(rx);
     if (next_type == ticket::AP_ERR) abort_run(s.debug, "AP_ERR received - aborting\n");
@@ -175,13 +179,7 @@ int main(int argc, char* argv[]) {
 
     // 13. Check the session key once more; the delivery itself is not
     // interrupted by the clock.
-    const std::uint32_t requested_at = ticket::clock_now();
-    if (!ticket::still_valid(requested_at, validity)) {
-      debug_print(s.debug, "Session key has expired\n");
-      debug_print(s.debug, "currtime = %u, expiration = %u \n", requested_at, validity);
-      end_run();
-    }
-    debug_print(s.debug, "Session key still valid\n");
+    end_if_expired(s.debug, validity, "currtime = %u, expiration = %u \n");
 
     // 14. Decrypt the envelope; it must hold APP_DATA_REQ.
     if (!ticket::decrypt_krb_prv(rx, session, body)) abort_run(s.debug, "KRB_PRV length too long for the record area\n");

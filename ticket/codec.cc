@@ -23,6 +23,8 @@ bool make_id(const char* text, id_field& field) {
   return true;
 }
 
+const char* id_text(const id_field& id) { return reinterpret_cast<const char*>(id.data()); }
+
 std::uint16_t decode_type(received rx) { return get_u16_net(rx, type_at); }
 
 void encode_as_req(std::span<std::uint8_t, as_req_size> out, const id_field& client_id, const id_field& server_id) {

@@ -24,6 +24,10 @@ using ipv4_addr = std::array<std::uint8_t, addr_len>;
 using receive_buffer = std::array<std::uint8_t, receive_size>;
 using received = std::span<const std::uint8_t, receive_size>;
 
+// An id field as text for printf's "%.40s", which stops at the first zero
+// byte or after the 40 bytes: a full field needs no terminating zero.
+const char* id_text(const id_field& id);
+
 // Zero-fills field and copies text into it. False, with the field left zero,
 // when text is longer than the field; exactly 40 bytes fill it with no zero.
 bool make_id(const char* text, id_field& field);

@@ -6,8 +6,6 @@
 #include <cstdint>
 #include <span>
 
-#include <openssl/des.h>
-
 // Every encrypted part starts afresh from this vector: no CBC state is carried
 // from one part to the next, so equal plaintexts give equal ciphertexts.
 inline constexpr std::array<std::uint8_t, 8> fixed_iv = {0x5A, 0x3C, 0x96, 0xE1, 0x0F, 0x78, 0xB4, 0x2D};
@@ -15,8 +13,14 @@ inline constexpr std::array<std::uint8_t, 8> fixed_iv = {0x5A, 0x3C, 0x96, 0xE1,
 // n brought up to the next multiple of the 8-byte cipher block.
 constexpr std::size_t blocks(std::size_t n) { return (n + 7) / 8 * 8; }
 
+// A single-DES key: 8 bytes, each of odd parity in a key the schedule accepts.
+using des_key = std::array<std::uint8_t, 8>;
+
+// A key's schedule as the cipher builds it. Its bytes are in the cipher
+// library's own layout, which only the file that calls the cipher knows.
+inline constexpr std::size_t key_schedule_len = 128;
 struct key_schedule {
-  DES_key_schedule schedule;
+  alignas(8) std::array<std::uint8_t, key_schedule_len> bytes;
 };
 
 // Builds the schedule of an 8-byte single-DES key. Returns 0 when the key is
