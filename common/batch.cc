@@ -129,13 +129,6 @@ batch_features probe_batch_features() {
   return features;
 }
 
-batch_features stream_sender_features(const batch_features& probed, bool peer_on_this_host) {
-  batch_features features = probed;
-  features.coalescing = false;
-  features.segmentation = probed.segmentation && peer_on_this_host;
-  return features;
-}
-
 std::size_t send_batch(int fd, batch_features& features, std::span<const std::uint8_t> area,
                        std::size_t datagram_size, std::size_t count, const sockaddr_in& to) {
   count = std::min({count, max_batch, datagram_size == 0 ? count : area.size() / datagram_size});

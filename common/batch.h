@@ -26,26 +26,12 @@ struct batch_features {
 // on only if datagrams sent through it arrive exactly as sent.
 batch_features probe_batch_features();
 
-// What a server sends a file stream with. Segmented pieces go only to a
-// peer on this host (see local_receiver, which then paces them): on the way
-// to another host a rate limit on an interface, which holds back plain sends
-// while its queue is full, drops the segments of a piece instead (every
-// ticket transfer through 100 Mbit failed so). Within the host one piece
-// costs the sender and the kernel about what one datagram does.
-batch_features stream_sender_features(const batch_features& probed, bool peer_on_this_host);
-
 // The area a client drains a stream into: at most this much memory, of which
 // only what a lagging program needs is ever touched.
 inline constexpr std::size_t stream_area_size = std::size_t{64} * 1024 * 1024;
 
 // The most datagrams that send_batch takes in one call.
 inline constexpr std::size_t max_batch = 64;
-
-// A sender gives up its CPU after this many batches (about 256 KB), less
-// than a receive buffer of the system's default size holds: a receiver that
-// shares the CPU then drains it in time. Almost free while nothing else waits
-// for the CPU.
-inline constexpr std::size_t yield_every = 4;
 
 // Sends count datagrams of datagram_size bytes, laid end to end in area, to
 // `to`, in order. Returns how many went out, counted from the first; fewer

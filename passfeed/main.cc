@@ -5,15 +5,14 @@
 #include <cstdint>
 #include <cstdio>
 
-#include <sched.h>
 #include <sys/stat.h>
 
 #include "common/batch.h"
 #include "common/console.h"
-#include "common/local_receiver.h"
 #include "common/numbers.h"
 #include "common/secret_arg.h"
 #include "common/sha1.h"
+#include "common/stream_sender.h"
 #include "common/udp.h"
 #include "password/codec.h"
 #include "password/send.h"
@@ -151,10 +150,8 @@ int main(int argc, char* argv[]) {
     // bytes leaves clear: a file of whole pieces ends with an empty DATA.
     // Each DATA of a batch is read straight into its place and sealed; the
     // batch then goes out in one call.
-    local_receiver receiver(fd, peer);
-    batch_features features = stream_sender_features(probed, receiver.found());
+    stream_sender sender(fd, probed, peer);
     std::uint32_t counter = 0;
-    std::size_t batches = 0;
     while (!std::feof(input)) {
       std::size_t built = 0;
       bool read_failed = false;
@@ -168,11 +165,7 @@ int main(int argc, char* argv[]) {
         seal_data(data, got, ++counter);
         ++built;
       }
-      const std::size_t sent = send_batch(fd, features, batch, data_size, built, peer);
-      // A client on this CPU gets it back regularly, before the batches sent
-      // meanwhile could fill a socket buffer of the system's default size.
-      if (++batches % yield_every == 0) sched_yield();
-      receiver.wait_for_room();
+      const std::size_t sent = sender.send(batch, data_size, built);
       for (std::size_t i = 0; i < sent; ++i) debug_print(s.debug, "sending file!\n");
       if (sent < built) abort_run(s.debug, "Error - packet size too long\n");
       // The DATA read before a read error have gone out.

@@ -10,16 +10,15 @@
 #include <cstdlib>
 
 #include <netinet/in.h>
-#include <sched.h>
 
 #include "common/batch.h"
 #include "common/bytes.h"
 #include "common/console.h"
-#include "common/local_receiver.h"
 #include "common/hex.h"
 #include "common/numbers.h"
 #include "common/secret_arg.h"
 #include "common/sha1.h"
+#include "common/stream_sender.h"
 #include "common/udp.h"
 #include "ticket/codec.h"
 #include "ticket/des.h"
@@ -197,10 +196,8 @@ int main(int argc, char* argv[]) {
     // time. The end of the file is seen only by a read that runs into it, so
     // a file of whole pieces, an empty one included, ends with an empty
     // record.
-    local_receiver receiver(fd, peer);
-    batch_features features = stream_sender_features(probed, receiver.found());
+    stream_sender sender(fd, probed, peer);
     std::uint16_t pid = 0;
-    std::size_t batches = 0;
     while (!std::feof(input)) {
       std::size_t built = 0;
       bool read_failed = false;
@@ -218,11 +215,7 @@ int main(int argc, char* argv[]) {
                                session, body);
         ++built;
       }
-      const std::size_t sent = send_batch(fd, features, batch, ticket::krb_prv_size, built, peer);
-      // A client on this CPU gets it back regularly, before the batches sent
-      // meanwhile could fill a socket buffer of the system's default size.
-      if (++batches % yield_every == 0) sched_yield();
-      receiver.wait_for_room();
+      const std::size_t sent = sender.send(batch, ticket::krb_prv_size, built);
       for (std::size_t i = 0; i < sent; ++i) debug_print(s.debug, "sending file!\n");
       if (sent < built) abort_run(s.debug, "Error - packet size too long\n");
       // A read error would never reach the end of the file; a file not read
