@@ -25,8 +25,9 @@ constexpr long pause_nanoseconds = 50'000;
 // The most a sender lets wait in its receiver's socket, however large. What
 // waits there costs the receiver nothing until it takes it; a receiver that
 // moved a large backlog into its own memory paid for fresh pages as much as
-// for all its other work.
-constexpr std::uint32_t most_queued = 4 * 1024 * 1024;
+// for all its other work. Enough, still, to keep a receiver busy while its
+// sender reads a large file once more for its digest.
+constexpr std::uint32_t most_queued = 8 * 1024 * 1024;
 // A receiver that takes nothing for this long is not waited for any more.
 constexpr auto give_up_after = std::chrono::milliseconds(500);
 

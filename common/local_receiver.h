@@ -8,8 +8,8 @@
 // CPU, or storing the file slower than it arrives) overflowed the receiver's
 // socket buffer. Here the receiving socket itself stands in for the
 // interface's queue: the sender looks at how full it is and waits while it
-// is more than half full or holds more than a few MiB. Nothing on the wire changes; only when datagrams
-// leave.
+// is more than half full or holds more than a few MiB. Nothing on the wire
+// changes; only when datagrams leave.
 
 #include <cstdint>
 
