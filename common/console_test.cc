@@ -1,6 +1,10 @@
 #include "common/console.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
 
 namespace {
 
@@ -35,8 +39,21 @@ TEST(DebugPrint, PrintsOnlyInDebugMode) {
   EXPECT_EQ(::testing::internal::GetCapturedStdout(), "shown 2\n");
 }
 
-TEST(AbortRun, PrintsAbortAndExitsZero) {
-  EXPECT_EXIT(abort_run(), ::testing::ExitedWithCode(0), "");
+// What each form prints on standard output, seen on standard error, which
+// is what the death test captures.
+TEST(AbortRun, PrintsTheDiagnosticOnlyInDebugModeThenAbortAndExitsZero) {
+  const auto to_stderr = [] {
+    std::fflush(stdout);
+    dup2(STDERR_FILENO, STDOUT_FILENO);
+  };
+  using Seen = ::testing::Matcher<const std::string&>;
+  EXPECT_EXIT((to_stderr(), abort_run()), ::testing::ExitedWithCode(0), Seen("ABORT\n"));
+  EXPECT_EXIT((to_stderr(), abort_run(true, "step %d failed\n", 7)), ::testing::ExitedWithCode(0),
+              Seen("step 7 failed\nABORT\n"));
+  EXPECT_EXIT((to_stderr(), abort_run(false, "step %d failed\n", 7)), ::testing::ExitedWithCode(0), Seen("ABORT\n"));
+  // Lines printed before stay in front of it, none lost in a buffer.
+  EXPECT_EXIT((to_stderr(), std::printf("before\n"), abort_run(true, "why\n")), ::testing::ExitedWithCode(0),
+              Seen("before\nwhy\nABORT\n"));
 }
 
 }  // namespace

@@ -320,7 +320,11 @@ TEST(PasswordDecisions, NextPid) {
     std::uint32_t pid;
     bool next;
   };
-  const Row rows[] = {{0, 1, true}, {0, 0, false}, {1, 2, true}, {2, 2, false}, {1, 3, false}, {5, 4, false}};
+  const Row rows[] = {
+      {0, 1, true}, {0, 0, false}, {1, 2, true}, {2, 2, false}, {1, 3, false}, {5, 4, false},
+      // The 32-bit count goes round from its largest value to 0.
+      {0xFFFFFFFE, 0xFFFFFFFF, true}, {0xFFFFFFFF, 0, true}, {0xFFFFFFFF, 1, false},
+  };
   for (const Row& row : rows) EXPECT_EQ(is_next_pid(row.last, row.pid), row.next) << row.last << "->" << row.pid;
 }
 

@@ -159,16 +159,47 @@ TEST(Authserver, SourceTakesEachRequestsOwnAddressWhereTheDefaultTakesThisHostsF
   EXPECT_EQ(ticket_addr_for_request_from_second_loopback({"300"}), by_default);
 }
 
-TEST(Authserver, AnswersAsErrAndGoesOnServing) {
+// One server answers every row in turn: no request, however odd, ends it.
+TEST(Authserver, AnswersOddRequestsAndGoesOnServing) {
+  struct Row {
+    const char* name;
+    bytes sent;
+    std::uint16_t answer_type;
+    std::string ticket_client_id{};  // for an AS_REP
+  };
+  const std::string forty_x(id_len, 'x');
+  bytes type_alone = as_req("alice", "srv");
+  type_alone.resize(2);
+  bytes no_server_id = as_req("alice", "srv");
+  no_server_id.resize(as_req_server_id_at);
+  bytes not_a_request(ap_err_size);
+  encode_ap_err(std::span<std::uint8_t, ap_err_size>(not_a_request), id_of("alice"));
+  const Row rows[] = {
+      {"another server", as_req("alice", "other"), AS_ERR},
+      {"the same three letters followed by more", as_req("alice", "srvx"), AS_ERR},
+      {"an AP_ERR", not_a_request, AS_ERR},
+      {"empty datagram", {}, AS_ERR},
+      {"type alone", type_alone, AS_ERR},
+      {"server_id without a zero byte", as_req("alice", forty_x), AS_ERR},
+      {"client_id without a zero byte", as_req(forty_x, "srv"), AS_REP, forty_x},
+      {"request cut from 2000 bytes", oversized(as_req("alice", "srv")), AS_REP, "alice"},
+      // Right after a whole request: the missing server_id must read as
+      // zeros, not as the one the buffer held.
+      {"request that ends before server_id", no_server_id, AS_ERR},
+  };
   AuthRun run;
   run.start({"-DDEBUG"});
-  EXPECT_EQ(decode_type(run.ask_as_req("alice", "other", as_err_size)), AS_ERR);
-  // The same three letters followed by more are another server.
-  EXPECT_EQ(decode_type(run.ask_as_req("alice", "srvx", as_err_size)), AS_ERR);
-  std::array<std::uint8_t, ap_err_size> not_a_request{};
-  encode_ap_err(not_a_request, id_of("alice"));
-  EXPECT_EQ(decode_type(run.ask(not_a_request, as_err_size)), AS_ERR);
-  EXPECT_EQ(decode_type(run.ask_as_req("alice", "srv", as_rep_size)), AS_REP);
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    const receive_buffer rx = run.ask(row.sent, row.answer_type == AS_REP ? as_rep_size : as_err_size);
+    ASSERT_EQ(decode_type(rx), row.answer_type);
+    if (row.answer_type != AS_REP) continue;
+    const auto rep = open_as_rep(rx);
+    ASSERT_TRUE(rep);
+    const auto tkt = open_ticket(*rep);
+    ASSERT_TRUE(tkt);
+    EXPECT_EQ(tkt->client_id, id_of(row.ticket_client_id));
+  }
   EXPECT_TRUE(run.server->wait_for_output("AS_REP to 127.0.0.1:"));
   EXPECT_TRUE(run.server->running());
 }

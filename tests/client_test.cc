@@ -199,6 +199,13 @@ TEST(ClientTicket, ChecksTheAnswerOfTheAuthenticationServer) {
          return as_rep(rep);
        },
        key_ok + "Server ID of application server is worng = srv\nABORT\n"},
+      {"server ID of 40 bytes without a zero byte",
+       [] {
+         as_rep_fields rep = good_rep();
+         rep.server_id = id_of(id_40_bytes);
+         return as_rep(rep);
+       },
+       key_ok + "Server ID of application server is worng = " + id_40_bytes + "\nABORT\n"},
   };
   for (const Row& row : rows) {
     ClientRun run;
@@ -271,27 +278,39 @@ TEST(ClientAuthentication, WrongNonceAnswerIsReportedWithApErr) {
                               number(nonce + 2u) + ", but expecting " + number(nonce + 1u) + "\nABORT\n");
 }
 
-TEST(ClientAuthentication, RefusesLengthsBeyondTheirAreas) {
-  {
-    ClientRun run;
-    run.start();
-    as_rep_fields rep = good_rep();
-    rep.ticket_len = ticket_area_len + 1;
-    run.answer_as(as_rep(rep));
-    const std::string output = run.finish();
-    EXPECT_TRUE(printed_at_some_second(output, run.started_at, clock_now(), [](std::uint32_t t) {
-      return ticket_trace(t) + "ticket_len 105 too long for the ticket area\nABORT\n";
-    })) << output;
-    EXPECT_TRUE(run.app.silent_for(100ms));
-  }
-  {
+TEST(ClientAuthentication, RefusesTicketLenBeyondItsArea) {
+  ClientRun run;
+  run.start();
+  as_rep_fields rep = good_rep();
+  rep.ticket_len = ticket_area_len + 1;
+  run.answer_as(as_rep(rep));
+  const std::string output = run.finish();
+  EXPECT_TRUE(printed_at_some_second(output, run.started_at, clock_now(), [](std::uint32_t t) {
+    return ticket_trace(t) + "ticket_len 105 too long for the ticket area\nABORT\n";
+  })) << output;
+  EXPECT_TRUE(run.app.silent_for(100ms));
+}
+
+TEST(ClientAuthentication, EndsOnAnApRepItCannotUse) {
+  struct Row {
+    const char* name;
+    std::function<bytes(std::uint32_t nonce)> answer;
+    std::string expected;  // after "AP_REQ sent"
+  };
+  const Row rows[] = {
+      {"length beyond the nonce reply area",
+       [](std::uint32_t nonce) { return ap_rep(issued_key, nonce, nonce_reply_area + 1); },
+       "AP_REP received\nSession key still valid\nAP_REP length 33 too long for the nonce reply area\nABORT\n"},
+      {"empty datagram", [](std::uint32_t) { return bytes{}; },
+       "Expecting AP_REP\nI'm receiving packet type = 0\nABORT\n"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
     ClientRun run;
     run.start();
     const std::uint32_t nonce = run.reach_ap_req();
-    run.send_app(ap_rep(issued_key, nonce, nonce_reply_area + 1));
-    EXPECT_EQ(run.finish(), ticket_trace(nonce) +
-                                "AP_REQ sent\nAP_REP received\nSession key still valid\n"
-                                "AP_REP length 33 too long for the nonce reply area\nABORT\n");
+    run.send_app(row.answer(nonce));
+    EXPECT_EQ(run.finish(), ticket_trace(nonce) + "AP_REQ sent\n" + row.expected);
   }
 }
 
@@ -363,6 +382,10 @@ TEST(ClientReception, StoresRecordsInPidOrderAndChecksTheDigest) {
        data_trace(1) + data_trace(1) +
            "transmission error, pid sequence incorrect\nExpecting pid = 2 but receiving pid = 1ABORT\n",
        "ab"},
+      {"empty datagram among the records",
+       {record(1, "ab"), bytes{}},
+       data_trace(1) + "Expecting KRB_PRV or AP_ERR\nI'm receiving packet type = 0\nABORT\n",
+       "ab"},
       {"AP_ERR",
        {record(1, "ab"), type_only(AP_ERR, krb_prv_size)},
        data_trace(1) + "AP_ERR received - aborting\nABORT\n",
@@ -402,11 +425,47 @@ TEST(ClientReception, StoresRecordsInPidOrderAndChecksTheDigest) {
   }
 }
 
-TEST(ClientReception, OutputFileThatCannotBeOpened) {
+// Every datagram the peers send is cut by the client's sockets to the buffer
+// it receives into; what fits is used as if it had come alone.
+TEST(ClientReception, TakesDatagramsCutToItsBuffers) {
   ClientRun run;
-  run.start({.output = (run.dir / "missing" / "out").string()});
-  const std::uint32_t nonce = run.reach_transfer();
-  EXPECT_EQ(run.finish(), request_trace(nonce) + "Output file cannot be opened\nABORT\n");
+  run.start();
+  run.answer_as(oversized(as_rep(good_rep())));
+  const std::uint32_t nonce = run.expect_ap_req().nonce;
+  run.send_app(oversized(ap_rep(issued_key, nonce)));
+  run.expect_data_request();
+  const std::string content = std::string(prv_data_area, 'p') + "q";
+  run.send_app(oversized(record(1, content.substr(0, prv_data_area))));
+  run.send_app(oversized(record(2, "q")));
+  run.send_app(oversized(term_of(content)));
+  EXPECT_EQ(run.finish(), request_trace(nonce) + data_trace(1) + data_trace(2) + terminate_trace + ok_trace);
+  EXPECT_EQ(read_file(run.out()), bytes_of(content));
+}
+
+// An output file that cannot be opened, or a disk that is full, ends the
+// run in its failure line: a file that was not stored is never reported as
+// received.
+TEST(ClientReception, OutputFileThatCannotBeWritten) {
+  struct Row {
+    const char* name;
+    bool opens;            // the file opens, and the whole delivery arrives
+    std::string expected;  // after the file request
+  };
+  const Row rows[] = {
+      {"missing directory", false, "Output file cannot be opened\nABORT\n"},
+      {"/dev/full", true, data_trace(1) + terminate_trace + "Error writing the output file\nABORT\n"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    ClientRun run;
+    run.start({.output = row.opens ? "/dev/full" : (run.dir / "missing" / "out").string()});
+    const std::uint32_t nonce = run.reach_transfer();
+    if (row.opens) {
+      run.send_app(record(1, "abc"));
+      run.send_app(term_of("abc"));
+    }
+    EXPECT_EQ(run.finish(), request_trace(nonce) + row.expected);
+  }
 }
 
 TEST(ClientReception, ExpectsPidZeroAfter65535) {

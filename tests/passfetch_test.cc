@@ -39,16 +39,18 @@ bytes concat(std::initializer_list<bytes> parts) {
 // file exists beforehand with old_content.
 class Fetch : public FetchServer {
  public:
+  // output, when given, is where the run stores the file instead.
   Fetch(std::array<std::string, 3> passwords = {"first", "second", "third"}, const char* last = "-DDEBUG",
-        const char* program = PASSFETCH_PATH) {
-    write_file(output(), old_content);
+        const char* program = PASSFETCH_PATH, const std::filesystem::path& output = {})
+      : output_(output.empty() ? dir_ / "output" : output) {
+    if (output.empty()) write_file(output_, old_content);
     std::vector<std::string> args{"127.0.0.1", std::to_string(server.port()), passwords[0], passwords[1],
-                                  passwords[2], output().string()};
+                                  passwords[2], output_.string()};
     if (last != nullptr) args.push_back(last);
     client_ = std::make_unique<Process>(program, args, dir_ / "stdout");
   }
 
-  std::filesystem::path output() const { return dir_ / "output"; }
+  std::filesystem::path output() const { return output_; }
   bytes stored() const { return read_file(output()); }
 
   // Sends the first PASS_REQ, takes the first password and accepts it.
@@ -66,6 +68,7 @@ class Fetch : public FetchServer {
 
  private:
   TempDir dir_;
+  std::filesystem::path output_;
   std::unique_ptr<Process> client_;
 };
 
@@ -100,10 +103,11 @@ TEST(Passfetch, OffersTheNextPasswordForEachPassReq) {
   ASSERT_TRUE(fetch.joined());
   fetch.send(bare(PASS_REQ));
   EXPECT_EQ(fetch.next_password(), "first");
-  // Only the first PASS_REQ of an exchange must have a zero length.
-  fetch.send(bare(PASS_REQ, 7));
+  // Only the first PASS_REQ of an exchange must have a zero length. The
+  // socket cuts longer datagrams to the buffer, and the rest is read as usual.
+  fetch.send(oversized(bare(PASS_REQ, 7)));
   EXPECT_EQ(fetch.next_password(), "second");
-  fetch.send(bare(PASS_ACCEPT));
+  fetch.send(oversized(bare(PASS_ACCEPT)));
   const bytes file = {'h', 'i'};
   fetch.send(data_msg(1, file));
   fetch.send(terminate_msg(file));
@@ -137,6 +141,7 @@ TEST(Passfetch, EndsThePasswordDialogue) {
        "PASS_REQ received\nno PASS_ACCEPT arrived\nABORT\n"},
       {"DATA instead of PASS_ACCEPT", {bare(PASS_REQ), data_msg(1, {1})}, 1,
        "PASS_REQ received\nno PASS_ACCEPT arrived\nABORT\n"},
+      {"empty first reply", {bytes{}}, 0, "no PASS_REQ arrived\nABORT\n"},
       {"first PASS_REQ with length 1", {bare(PASS_REQ, 1)}, 0, "no PASS_REQ arrived\nABORT\n"},
       {"PASS_ACCEPT before any PASS_REQ", {bare(PASS_ACCEPT)}, 0, "no PASS_REQ arrived\nABORT\n"},
   };
@@ -148,7 +153,7 @@ TEST(Passfetch, EndsThePasswordDialogue) {
     int next = 0;
     for (const bytes& message : row.sent) {
       fetch.send(message);
-      if (get_u16_net(message, type_at) == PASS_REQ && next < row.answered) {
+      if (message.size() >= header_size && get_u16_net(message, type_at) == PASS_REQ && next < row.answered) {
         EXPECT_EQ(fetch.next_password(), offered[next++]) << row.name;
       }
     }
@@ -176,11 +181,19 @@ TEST(Passfetch, ChecksTheStream) {
       {"only length bytes written", {data_msg(1, a), c_with_junk, terminate_msg(concat({a, c}))},
        repeat("receiving file\n", 2) + good_end, concat({a, c})},
       {"empty file", {data_msg(1, {}), terminate_msg({})}, "receiving file\n" + good_end, {}},
+      {"every datagram cut from 2000 bytes",
+       {oversized(data_msg(1, a)), oversized(data_msg(2, c)), oversized(terminate_msg(concat({a, c})))},
+       repeat("receiving file\n", 2) + good_end, concat({a, c})},
+      {"empty datagram for the first DATA", {bytes{}}, "Expecting DATA\nABORT\n", {}},
+      // Nothing clears the buffer inside the stream: an empty datagram reads
+      // as a repeat of the DATA before it.
+      {"empty datagram after a DATA", {data_msg(1, a), bytes{}}, "receiving file\ntransmission error\nABORT\n", a},
       {"pid 1, 2, 2", {data_msg(1, a), data_msg(2, b), data_msg(2, c)},
        "receiving file\nreceiving file\ntransmission error\nABORT\n", concat({a, b})},
       {"pid 1, 3", {data_msg(1, a), data_msg(3, b)}, "receiving file\ntransmission error\nABORT\n", a},
       {"first pid 2", {data_msg(2, a)}, "transmission error\nABORT\n", {}},
       {"length 1001", {too_long}, "transmission error\nABORT\n", {}},
+      {"length 2^32 - 1", {data_msg(1, a, 0xFFFFFFFF)}, "transmission error\nABORT\n", {}},
       {"TERMINATE straight after PASS_ACCEPT", {terminate_msg({})}, "Expecting DATA\nABORT\n", {}},
       {"PASS_REQ in the stream", {data_msg(1, a), bare(PASS_REQ)}, "receiving file\nExpecting TERMINATE\nABORT\n", a},
       {"TERMINATE with length 21", {data_msg(1, a), terminate_msg(a, 21)},
@@ -226,25 +239,46 @@ TEST(Passfetch, ClearsTheReceiveBufferOnlyAtPassAccept) {
   EXPECT_EQ(fetch.stored(), expected);
 }
 
+// A full disk ends the run in its failure line: a file that was not stored
+// is never reported as received.
+TEST(Passfetch, FullDiskEndsTheRunInItsFailureLine) {
+  Fetch fetch({"first", "second", "third"}, "-DDEBUG", PASSFETCH_PATH, "/dev/full");
+  fetch.accept_first();
+  const bytes content = {'a', 'b', 'c'};
+  fetch.send(data_msg(1, content));
+  fetch.send(terminate_msg(content));
+  EXPECT_EQ(fetch.ended(), accepted + "receiving file\nTERMINATE received\nError writing output file\nABORT\n");
+}
+
+// Every wait for the server is bounded: a server that falls silent ends the
+// run after the quick build's 2-second bound, and not before.
 TEST(Passfetch, BoundsEveryWait) {
+  enum class Stage { joined, answered, streaming };
   struct Row {
     const char* name;
-    bool accept;
+    Stage stage;
     std::string output;
   };
   const Row rows[] = {
-      {"silent after the JOIN_REQ", false, "error receiving packet\nABORT\n"},
-      {"silent inside the stream", true, accepted + "receiving file\nerror receiving packet\nABORT\n"},
+      {"silent after the JOIN_REQ", Stage::joined, "error receiving packet\nABORT\n"},
+      {"silent after a PASS_RESP", Stage::answered, "PASS_REQ received\nerror receiving packet\nABORT\n"},
+      {"silent inside the stream", Stage::streaming, accepted + "receiving file\nerror receiving packet\nABORT\n"},
   };
   for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
     Fetch fetch({"first", "second", "third"}, "-DDEBUG", PASSFETCH_QUICK_PATH);
-    if (row.accept) {
-      fetch.accept_first();
-      fetch.send(data_msg(1, {1, 2, 3}));
-    } else {
-      ASSERT_TRUE(fetch.joined());
+    ASSERT_TRUE(fetch.joined());
+    if (row.stage != Stage::joined) {
+      fetch.send(bare(PASS_REQ));
+      EXPECT_EQ(fetch.next_password(), "first");
     }
-    EXPECT_EQ(fetch.ended(), row.output) << row.name;
+    if (row.stage == Stage::streaming) {
+      fetch.send(bare(PASS_ACCEPT));
+      fetch.send(data_msg(1, {1, 2, 3}));
+    }
+    const auto silent_since = std::chrono::steady_clock::now();
+    EXPECT_EQ(fetch.ended(), row.output);
+    EXPECT_GE(std::chrono::steady_clock::now() - silent_since, 1500ms) << "ended before the bound";
   }
 }
 

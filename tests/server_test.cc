@@ -51,12 +51,6 @@ class ServerRun : public FileServerRun {
       : FileServerRun(options.program, options.key, file, options.last_arg) {}
 };
 
-// Sends the AP_REQ from peer and returns the server's answer.
-std::optional<Datagram> send_ap_req(const ServerRun& run, const ApRequest& request, const UdpPeer& peer) {
-  peer.send_to(run.port(), ap_req(request));
-  return peer.receive(10s);
-}
-
 // Plays the client up to an accepted AP_REP.
 void authenticate(const ServerRun& run, const ApRequest& request = {}) {
   expect_ap_rep(run.client, run.port(), ap_req(request), request.nonce, request.session_key);
@@ -95,6 +89,7 @@ TEST(ServerExchange, AnswersNonceAndDeliversWholeFile) {
     std::uint16_t reply_len;
     std::string reply_text;
     const char* last_arg = "-DDEBUG";  // anything else: a quiet run that prints only its OK
+    bool cut = false;  // both requests sent cut from datagrams longer than the server's buffer
   };
   const Row rows[] = {
       {"empty file, ten-digit reply", 0, 1700000000, 14, "1700000001"},
@@ -102,14 +97,17 @@ TEST(ServerExchange, AnswersNonceAndDeliversWholeFile) {
       {"one byte past a piece, eight-digit reply", 973, 12345677, 8, "12345678"},
       {"many pieces, short reply", 200000, 41, 6, "42"},
       {"quiet", 1500, 41, 6, "42", "-ddebug"},
+      {"requests cut to the buffer", 1500, 41, 6, "42", "-DDEBUG", true},
   };
+  const auto maybe_cut = [](bool cut, const bytes& datagram) { return cut ? oversized(datagram) : datagram; };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     const auto file = random_bytes(row.file_size);
     ServerRun run(file, {.last_arg = row.last_arg});
     ASSERT_TRUE(run.bound());
 
-    const auto answer = send_ap_req(run, {.nonce = row.nonce}, run.client);
+    run.send(maybe_cut(row.cut, ap_req({.nonce = row.nonce})));
+    const auto answer = run.client.receive(10s);
     ASSERT_TRUE(answer);
     ASSERT_EQ(answer->bytes.size(), ap_rep_size);
     const receive_buffer rx = rx_of(answer->bytes);
@@ -122,7 +120,7 @@ TEST(ServerExchange, AnswersNonceAndDeliversWholeFile) {
     std::copy(row.reply_text.begin(), row.reply_text.end(), expected_reply.begin());
     EXPECT_EQ(reply, expected_reply);
 
-    run.send(file_request());
+    run.send(maybe_cut(row.cut, file_request()));
     expect_delivery_of(collect_delivery(run.client), run.input(), file);
     const std::string trace =
         std::string_view(row.last_arg) == "-DDEBUG"
@@ -222,6 +220,14 @@ TEST(ServerFailures, EndsOnEveryRefusal) {
       run.send(file_request());
     };
   };
+  // Only the envelope's header arrives: the record decrypts from zero bytes
+  // into some type other than APP_DATA_REQ.
+  bytes header_only = file_request();
+  header_only.resize(krb_prv_cipher_at);
+  std::array<std::uint8_t, prv_body_size> zero_body{};
+  ASSERT_TRUE(decrypt_krb_prv(rx_of(header_only), schedule_of(session_key), zero_body));
+  const std::uint16_t zero_type = decode_prv_body(zero_body).prv_type;
+  ASSERT_NE(zero_type, APP_DATA_REQ);
   const std::string a40(40, 'a');
   const std::string b40(40, 'b');
   const std::string authenticated = authenticated_trace();
@@ -230,6 +236,8 @@ TEST(ServerFailures, EndsOnEveryRefusal) {
   const Row rows[] = {
       {"first datagram of type 2", "-DDEBUG", [](ServerRun& run) { run.send(type_only(AS_REP)); },
        "First packet is not AP_REQ\nI'm receiving packet type = 2\nABORT\n"},
+      {"empty first datagram", "-DDEBUG", [](ServerRun& run) { run.send(bytes{}); },
+       "First packet is not AP_REQ\nI'm receiving packet type = 0\nABORT\n"},
       {"first datagram of type 65535", "-DDEBUG", [](ServerRun& run) { run.send(type_only(65535)); },
        "First packet is not AP_REQ\nI'm receiving packet type = 65535\nABORT\n"},
       {"2-byte AP_REQ, quiet", nullptr, [](ServerRun& run) { run.send(type_only(AP_REQ)); }, "key error -1\n"},
@@ -272,6 +280,11 @@ TEST(ServerFailures, EndsOnEveryRefusal) {
       {"AP_REQ instead of KRB_PRV", "-DDEBUG",
        after_ap_rep([](ServerRun& run) { run.send(ap_req()); }),
        authenticated + "Expecting KRB_PRV or AP_ERR\nI'm receiving packet type = 4\nABORT\n"},
+      {"empty datagram instead of KRB_PRV", "-DDEBUG", after_ap_rep([](ServerRun& run) { run.send(bytes{}); }),
+       authenticated + "Expecting KRB_PRV or AP_ERR\nI'm receiving packet type = 0\nABORT\n"},
+      {"KRB_PRV of its header only", "-DDEBUG", after_ap_rep([&](ServerRun& run) { run.send(header_only); }),
+       authenticated + "KRB_PRV received\nSession key still valid\nExpecting APP_DATA_REQ\n"
+                       "I'm receiving packet type = " + std::to_string(zero_type) + "\nABORT\n"},
       {"APP_DATA instead of APP_DATA_REQ", "-DDEBUG", after_ap_rep(send_krb_prv(APP_DATA)),
        authenticated + "KRB_PRV received\nSession key still valid\nExpecting APP_DATA_REQ\n"
                        "I'm receiving packet type = 15\nABORT\n"},

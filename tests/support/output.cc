@@ -8,10 +8,6 @@ std::string repeat(const std::string& line, int times) {
   return out;
 }
 
-bool ends_with(const std::string& text, const std::string& tail) {
-  return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
-}
-
 bool printed_at_some_second(const std::string& output, std::uint32_t first, std::uint32_t last,
                             const std::function<std::string(std::uint32_t)>& expected) {
   for (std::uint32_t t = first; t <= last; ++t)

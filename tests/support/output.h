@@ -12,8 +12,6 @@ namespace testing_support {
 // line, times times over.
 std::string repeat(const std::string& line, int times);
 
-bool ends_with(const std::string& text, const std::string& tail);
-
 // True when output is expected(t) for some second t from first to last: a
 // line that shows the program's clock can only be pinned to the seconds
 // around the run.

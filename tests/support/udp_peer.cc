@@ -13,6 +13,11 @@ namespace testing_support {
 
 sockaddr_in loopback(std::uint16_t port) { return loopback_address(port); }
 
+std::vector<std::uint8_t> oversized(std::vector<std::uint8_t> datagram) {
+  datagram.resize(2000, 0xEE);
+  return datagram;
+}
+
 UdpPeer::UdpPeer(std::uint16_t port, std::uint32_t host_order_addr) {
   fd_ = socket(AF_INET, SOCK_DGRAM, 0);
   if (fd_ < 0) throw std::runtime_error("socket failed");

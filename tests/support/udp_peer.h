@@ -16,6 +16,10 @@ namespace testing_support {
 // The address 127.0.0.1:port.
 sockaddr_in loopback(std::uint16_t port);
 
+// datagram followed by junk up to 2000 bytes, longer than any program's
+// receive buffer: the receiving socket cuts it to the buffer.
+std::vector<std::uint8_t> oversized(std::vector<std::uint8_t> datagram);
+
 struct Datagram {
   std::vector<std::uint8_t> bytes;
   sockaddr_in from;
