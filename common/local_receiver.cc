@@ -11,6 +11,7 @@
 #include <linux/rtnetlink.h>
 #include <linux/sock_diag.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -51,9 +52,14 @@ local_receiver::local_receiver(int fd, const sockaddr_in& peer) : to_(peer) {
   if (!loopback_net && std::memcmp(source.data(), &peer.sin_addr, source.size()) != 0) return;
   std::memcpy(&from_.sin_addr, source.data(), source.size());
   diag_fd_ = socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG);
+  if (diag_fd_ < 0) return;
+  // The kernel answers at once; should it not, the stream goes on unpaced.
+  timeval answer_wait{};
+  answer_wait.tv_usec = 100'000;
   std::uint32_t queued = 0;
   std::uint32_t buffer = 0;
-  if (diag_fd_ >= 0 && !fill(queued, buffer)) {
+  if (setsockopt(diag_fd_, SOL_SOCKET, SO_RCVTIMEO, &answer_wait, sizeof answer_wait) != 0 ||
+      !fill(queued, buffer)) {
     close(diag_fd_);
     diag_fd_ = -1;
   }
