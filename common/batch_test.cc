@@ -208,6 +208,10 @@ TEST(LocalReceiver, IsFoundOnlyWhereASocketTakesTheDatagrams) {
 TEST(StreamReceiver, KeepsUpOnlyOnceTheSocketFills) {
   loopback_socket sender, receiver;
   ASSERT_GE(receiver.fd, 0);
+  // Without the socket's figures (a translator of system calls may not pass
+  // them on) every queued datagram is moved at once, by design.
+  if (int queued = 0; socket_queued(receiver.fd, queued) != 0)
+    GTEST_SKIP() << "no socket memory figures from this kernel";
   const int small = 64 * 1024;
   ASSERT_EQ(setsockopt(receiver.fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small), 0);
   std::vector<std::uint8_t> area(std::size_t{1} << 20);
