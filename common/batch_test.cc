@@ -43,7 +43,10 @@ struct loopback_socket {
 int socket_queued(int fd, int& queued) {
   std::uint32_t memory[SK_MEMINFO_VARS] = {};
   socklen_t len = sizeof memory;
-  if (getsockopt(fd, SOL_SOCKET, SO_MEMINFO, memory, &len) != 0) return -1;
+  // As the receiver reads them: the whole set, with the buffer's size.
+  if (getsockopt(fd, SOL_SOCKET, SO_MEMINFO, memory, &len) != 0 || len < sizeof memory ||
+      memory[SK_MEMINFO_RCVBUF] == 0)
+    return -1;
   queued = static_cast<int>(memory[SK_MEMINFO_RMEM_ALLOC]);
   return 0;
 }
