@@ -13,7 +13,7 @@
 #include <netinet/in.h>
 
 #include "authserver/session_key.h"
-#include "common/console.h"
+#include "console/console.h"
 #include "common/hex.h"
 #include "common/local_addr.h"
 #include "common/secret_arg.h"
@@ -79,7 +79,7 @@ bool parse_key(const char* text, des_key& key, key_schedule& schedule) {
   if (std::strlen(text) != 16) return false;
   for (const char* c = text; *c != '\0'; ++c)
     if (!std::isxdigit(static_cast<unsigned char>(*c))) return false;
-  to_hex(text, key);
+  hex_to_bytes(text, key);
   return make_key_schedule(key, schedule) == 0;
 }
 

@@ -10,8 +10,9 @@
 #include <string_view>
 
 #include "bench/stream.h"
-#include "common/batch.h"
 #include "common/bytes.h"
+#include "common/mapped_area.h"
+#include "stream/socket_source.h"
 
 namespace {
 constexpr std::size_t seq_at = 8;
@@ -35,12 +36,13 @@ int main(int argc, char* argv[]) {
     bench::receive_stream(fd, rx, how, [&] { return get_u32_net(rx, seq_at); });
     return 0;
   }
-  mapped_area area(stream_area_size, true);
-  stream_receiver stream(fd, area.bytes(), size, mmsg_only ? batch_features{true, false, false} : probe_batch_features());
+  mapped_area area(stream_area_size, page_alignment::huge);
+  socket_source source(fd, mmsg_only ? batch_features{true, false, false} : probe_batch_features());
+  stream_receiver stream(source, area.bytes(), size);
   bench::tally t;
   for (;;) {
-    const std::uint8_t* got = stream.next_view(rx);
-    if (got == nullptr) {
+    const std::uint8_t* got = nullptr;
+    if (stream.next_view(rx, got) != receive_status::ok) {
       t.timed_out = true;
       break;
     }

@@ -14,8 +14,8 @@
 #include <string_view>
 
 #include "bench/stream.h"
-#include "common/batch.h"
 #include "common/bytes.h"
+#include "stream/send.h"
 
 namespace {
 constexpr std::size_t seq_at = 8;

@@ -5,6 +5,7 @@
 // the record numbers and the digest that closes the file.
 
 #include <array>
+#include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -14,16 +15,20 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "common/batch.h"
 #include "common/bytes.h"
-#include "common/console.h"
-#include "common/file_output.h"
 #include "common/hex.h"
 #include "common/local_addr.h"
+#include "common/mapped_area.h"
 #include "common/numbers.h"
 #include "common/secret_arg.h"
 #include "common/sha1.h"
 #include "common/udp.h"
+#include "console/console.h"
+#include "stream/file_output.h"
+#include "stream/probe.h"
+#include "stream/receive.h"
+#include "stream/socket_source.h"
+#include "stream/store.h"
 #include "ticket/codec.h"
 #include "ticket/des.h"
 #include "ticket/nonce.h"
@@ -72,6 +77,71 @@ std::array<char, 2 * N + 1> hex_text(const std::array<std::uint8_t, N>& bytes) {
 // The record number that must follow last; after 65535 comes 0.
 std::uint16_t next_pid(std::uint16_t last) { return static_cast<std::uint16_t>(last + 1u); }
 
+// Checks each datagram of the stream, which the receive has put into rx,
+// cleared past its end: a KRB_PRV under a session key still valid, holding
+// the next APP_DATA in line or the closing APP_TERMINATE. A refusal's
+// diagnostic is printed here, in debug mode, before the run ends.
+class prv_unwrapper final : public record_unwrapper {
+ public:
+  prv_unwrapper(const ticket::receive_buffer& rx, std::span<std::uint8_t, ticket::prv_body_size> body,
+                const key_schedule& session, std::uint32_t validity, bool debug, sha1_digest& received_digest)
+      : rx_(rx), body_(body), session_(session), validity_(validity), debug_(debug), digest_(received_digest) {}
+
+  unwrapped unwrap(const std::uint8_t*) override {
+    const std::uint16_t type = ticket::decode_type(rx_);
+    if (type == ticket::AP_ERR) return refuse("AP_ERR received - aborting\n");
+    if (type != ticket::KRB_PRV) return refuse("Expecting KRB_PRV or AP_ERR\nI'm receiving packet type = %d\n", type);
+    debug_print(debug_, "KRB_PRV received\n");
+
+    // Nothing is decrypted under a key that has run out.
+    const std::uint32_t now = ticket::clock_now();
+    if (!ticket::still_valid(now, validity_))
+      return refuse("Session key has expired\ncurrtime = %u, validity = %u \n", now, validity_);
+    debug_print(debug_, "Session key still valid\n");
+
+    if (!ticket::decrypt_krb_prv(rx_, session_, body_))
+      return refuse("KRB_PRV length %u too long for the record area\n",
+                    static_cast<unsigned>(get_u16_net(rx_, ticket::krb_prv_length_at)));
+    const ticket::prv_fields record = ticket::decode_prv_body(body_);
+    if (record.prv_type == ticket::APP_TERMINATE) {
+      debug_print(debug_, "APP_TERMINATE received\n");
+      digest_ = ticket::terminate_digest(body_);
+      return {unwrapped::verdict::end, {}};
+    }
+    if (record.prv_type != ticket::APP_DATA)
+      return refuse("Expecting APP_DATA or APP_TERMINATE\nI'm receiving packet type = %d\n", record.prv_type);
+    debug_print(debug_, "APP_DATA Received - pid = %d\n", record.pid);
+    const std::uint16_t expected_pid = next_pid(last_pid_);
+    // The second line has no newline of its own: "ABORT" follows on it.
+    if (record.pid != expected_pid)
+      return refuse("transmission error, pid sequence incorrect\nExpecting pid = %d but receiving pid = %d",
+                    expected_pid, record.pid);
+    const auto data = ticket::app_data_bytes(body_, record);
+    if (!data) return refuse("data_len %u too long for the data area\n", static_cast<unsigned>(record.data_len));
+    last_pid_ = record.pid;
+    return {unwrapped::verdict::data, *data};
+  }
+
+ private:
+  __attribute__((format(printf, 2, 3))) unwrapped refuse(const char* diagnostic, ...) {
+    if (debug_) {
+      va_list args;
+      va_start(args, diagnostic);
+      std::vprintf(diagnostic, args);
+      va_end(args);
+    }
+    return {};
+  }
+
+  const ticket::receive_buffer& rx_;
+  std::span<std::uint8_t, ticket::prv_body_size> body_;
+  const key_schedule& session_;
+  std::uint32_t validity_;
+  bool debug_;
+  sha1_digest& digest_;
+  std::uint16_t last_pid_ = 0;
+};
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -93,7 +163,7 @@ int main(int argc, char* argv[]) {
   sha1_digest received_digest{};
   // The file's records are drained out of the socket into this area before
   // any is decrypted, and written to disk without waiting for the disk.
-  mapped_area stream_area(stream_area_size, true);
+  mapped_area stream_area(stream_area_size, page_alignment::huge);
   file_output output;
 
   // 1. Read the command line.
@@ -116,7 +186,7 @@ int main(int argc, char* argv[]) {
   if (!ticket::make_id(argv[8], s.server_id)) abort_run(s.debug, "serverID longer than %zu bytes\n", ticket::id_len);
 
   // 3. Turn the key text into key bytes; the key is checked only in step 8.
-  to_hex(argv[3], s.auth_key);
+  hex_to_bytes(argv[3], s.auth_key);
   hide_argument(argv[3]);
 
   // 4. Resolve the authentication server.
@@ -230,7 +300,8 @@ int main(int argc, char* argv[]) {
 
   // 20. Ask for the file with APP_DATA_REQ. The stream's receiver is set up
   // first, so that the socket takes the records coalesced from the first.
-  stream_receiver stream(server_fd, stream_area.bytes(), rx.size(), probe_batch_features());
+  socket_source source(server_fd, probe_batch_features());
+  stream_receiver stream(source, stream_area.bytes(), rx.size());
   ticket::encode_prv_body(body, ticket::APP_DATA_REQ, 0, {});
   ticket::encode_krb_prv(envelope, session, body);
   if (!send_datagram(server_fd, envelope, server_addr)) abort_run(s.debug, "Error - packet size too long\n");
@@ -241,53 +312,17 @@ int main(int argc, char* argv[]) {
   // follows at once.
   stream.drain();
   if (!output.open(s.output_path)) abort_run(s.debug, "Output file cannot be opened\n");
-  std::uint16_t last_pid = 0;
 
   // 22. Store the APP_DATA records in unbroken pid order until the
   // APP_TERMINATE. Each record is taken as if received alone into the
   // cleared receive buffer. A failure here leaves the records accepted so far
   // in the file.
-  for (;;) {
-    if (!stream.next(rx, true)) abort_stream(output, s.debug, "error receiving packet\n");
-    const std::uint16_t type = ticket::decode_type(rx);
-    if (type == ticket::AP_ERR) abort_stream(output, s.debug, "AP_ERR received - aborting\n");
-    if (type != ticket::KRB_PRV)
-      abort_stream(output, s.debug, "Expecting KRB_PRV or AP_ERR\nI'm receiving packet type = %d\n", type);
-    debug_print(s.debug, "KRB_PRV received\n");
-
-    // Nothing is decrypted under a key that has run out.
-    const std::uint32_t now = ticket::clock_now();
-    if (!ticket::still_valid(now, validity))
-      abort_stream(output, s.debug, "Session key has expired\ncurrtime = %u, validity = %u \n", now, validity);
-    debug_print(s.debug, "Session key still valid\n");
-
-    if (!ticket::decrypt_krb_prv(rx, session, body))
-      abort_stream(output, s.debug, "KRB_PRV length %u too long for the record area\n",
-                   static_cast<unsigned>(get_u16_net(rx, ticket::krb_prv_length_at)));
-    const ticket::prv_fields record = ticket::decode_prv_body(body);
-    if (record.prv_type == ticket::APP_TERMINATE) {
-      debug_print(s.debug, "APP_TERMINATE received\n");
-      received_digest = ticket::terminate_digest(body);
-      break;
-    }
-    if (record.prv_type != ticket::APP_DATA)
-      abort_stream(output, s.debug, "Expecting APP_DATA or APP_TERMINATE\nI'm receiving packet type = %d\n",
-                   record.prv_type);
-    debug_print(s.debug, "APP_DATA Received - pid = %d\n", record.pid);
-    const std::uint16_t expected_pid = next_pid(last_pid);
-    // The second line has no newline of its own: "ABORT" follows on it.
-    if (record.pid != expected_pid)
-      abort_stream(output, s.debug,
-                   "transmission error, pid sequence incorrect\nExpecting pid = %d but receiving pid = %d",
-                   expected_pid, record.pid);
-    const auto data = ticket::app_data_bytes(body, record);
-    if (!data)
-      abort_stream(output, s.debug, "data_len %u too long for the data area\n", static_cast<unsigned>(record.data_len));
-    last_pid = record.pid;
-    // While the disk is behind, the socket is kept from overflowing.
-    make_room(output, stream, data->size());
-    if (!output.append(*data)) abort_stream(output, s.debug, "Error writing the output file\n");
-  }
+  prv_unwrapper unwrapper(rx, body, session, validity, s.debug, received_digest);
+  const stream_end end = receive_file(stream, output, rx, leftover::zeroed, unwrapper);
+  if (end == stream_end::timed_out || end == stream_end::receive_failed)
+    abort_run(s.debug, "error receiving packet\n");
+  if (end == stream_end::write_failed) abort_run(s.debug, "Error writing the output file\n");
+  if (end == stream_end::refused) abort_run();
 
   // 23. Compare the digest of the file as it lies on disk with the one
   // received; every write completes first so that every byte is there, and a

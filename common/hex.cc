@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 
-std::span<std::uint8_t, 8> to_hex(const char* text, std::span<std::uint8_t, 8> key) {
+std::span<std::uint8_t, 8> hex_to_bytes(const char* text, std::span<std::uint8_t, 8> key) {
   bool ended = false;  // once the text's zero is met, every later pair is absent
   for (std::size_t i = 0; i < key.size(); ++i) {
     char pair[3] = {0, 0, 0};

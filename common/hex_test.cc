@@ -13,7 +13,7 @@ struct HexRow {
   std::array<std::uint8_t, 8> key;
 };
 
-TEST(ToHex, ConvertsPairsAndHandlesShortOrBadText) {
+TEST(HexToBytes, ConvertsPairsAndHandlesShortOrBadText) {
   const HexRow rows[] = {
       {"0123456789abcdef", {0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF}},
       {"0123456789ABCDEF", {0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF}},
@@ -35,7 +35,7 @@ TEST(ToHex, ConvertsPairsAndHandlesShortOrBadText) {
     std::memcpy(copy.get(), row.text, len + 1);
     std::array<std::uint8_t, 8> key;
     key.fill(0x5A);
-    to_hex(copy.get(), key);
+    hex_to_bytes(copy.get(), key);
     EXPECT_EQ(key, row.key) << "text \"" << row.text << "\"";
   }
 }

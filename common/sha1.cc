@@ -6,20 +6,15 @@
 
 #include <array>
 #include <cerrno>
-#include <cstdio>
 
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <openssl/sha.h>
 
-bool mysha1(const char* path, std::span<std::uint8_t, digest_len> digest) {
-  const int fd = open(path, O_RDONLY);
-  if (fd < 0) {
-    std::printf("\nerror opening file1\n");
-    std::fflush(stdout);
-    return false;
-  }
+digest_status file_digest(const char* path, std::span<std::uint8_t, digest_len> digest) {
+  const int fd = open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return digest_status::open_failed;
   SHA_CTX ctx;
   SHA1_Init(&ctx);
   // Large pieces: the digest does not depend on the piece size, and small
@@ -38,5 +33,5 @@ bool mysha1(const char* path, std::span<std::uint8_t, digest_len> digest) {
   }
   SHA1_Final(digest.data(), &ctx);
   close(fd);
-  return ok;
+  return ok ? digest_status::ok : digest_status::read_failed;
 }

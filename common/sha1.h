@@ -8,9 +8,10 @@
 inline constexpr std::size_t digest_len = 20;
 using sha1_digest = std::array<std::uint8_t, digest_len>;
 
-// Fills digest with the SHA-1 digest of the file at path. Returns false when
-// the file cannot be opened (after printing "\nerror opening file1\n" in
-// every mode) or a read fails; the digest is then meaningless.
-bool mysha1(const char* path, std::span<std::uint8_t, digest_len> digest);
+enum class digest_status { ok, open_failed, read_failed };
+
+// Fills digest with the SHA-1 digest of the file at path; unless ok, the
+// digest is meaningless.
+digest_status file_digest(const char* path, std::span<std::uint8_t, digest_len> digest);
 
 #endif

@@ -1,7 +1,6 @@
 #include "common/udp.h"
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 
 #include <arpa/inet.h>
@@ -9,6 +8,8 @@
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
+
+#include "common/waiting.h"
 
 bool resolve_ipv4(const char* name, std::uint16_t port, sockaddr_in& addr) {
   addr = sockaddr_in{};
@@ -88,6 +89,6 @@ static bool receive_once(int fd, std::span<std::uint8_t> buffer, sockaddr_in* fr
 }
 
 bool receive_datagram(int fd, std::span<std::uint8_t> buffer, sockaddr_in* from) {
-  std::fflush(stdout);
+  before_wait();
   return receive_once(fd, buffer, from, 0);
 }

@@ -58,7 +58,7 @@ bool send_datagram(int fd, std::span<const std::uint8_t> datagram, const sockadd
 
 // Receives one datagram into buffer (a longer one is cut); records its sender
 // in from when from is not null. False when the receive fails or times out.
-// Standard output is flushed first, since the program may now wait.
+// before_wait is called first, since the program may now wait.
 bool receive_datagram(int fd, std::span<std::uint8_t> buffer, sockaddr_in* from);
 
 #endif

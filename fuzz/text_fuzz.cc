@@ -1,4 +1,4 @@
-// The routines that read command-line text: to_hex, to_num, text_length and make_id,
+// The routines that read command-line text: hex_to_bytes, to_num, text_length and make_id,
 // each given the input as a zero-terminated copy of exactly its size, so that
 // AddressSanitizer sees any read past the terminating zero.
 
@@ -60,9 +60,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   des_key key;
   key.fill(0xAA);
-  to_hex(text, key);
+  hex_to_bytes(text, key);
   for (std::size_t i = 0; i < key.size(); ++i)
-    fuzz::check(key[i] == reference_key_byte(text, len, i), "to_hex reads each pair as strtol does");
+    fuzz::check(key[i] == reference_key_byte(text, len, i), "hex_to_bytes reads each pair as strtol does");
 
   ticket::id_field id;
   id.fill(0xAA);

@@ -7,15 +7,14 @@
 
 #include <sys/stat.h>
 
-#include "common/batch.h"
-#include "common/console.h"
 #include "common/numbers.h"
 #include "common/secret_arg.h"
 #include "common/sha1.h"
-#include "common/stream_sender.h"
 #include "common/udp.h"
+#include "console/console.h"
 #include "password/codec.h"
-#include "password/send.h"
+#include "stream/probe.h"
+#include "stream/send.h"
 
 using namespace password;
 
@@ -46,6 +45,27 @@ pass_resp_fields admit_pass_resp(bool debug, const receive_buffer& rx) {
               reinterpret_cast<const char*>(resp.password.data()));
   return resp;
 }
+
+// Seals each piece of the file, read straight into its place, into a DATA
+// numbered from 1.
+class data_sealer final : public record_sealer {
+ public:
+  explicit data_sealer(bool debug) : debug_(debug) {}
+
+  std::span<std::uint8_t> data_area(std::span<std::uint8_t> datagram) override {
+    return password::data_area(datagram.first<data_size>());
+  }
+  void seal(std::span<std::uint8_t> datagram, std::size_t got) override {
+    seal_data(datagram.first<data_size>(), got, ++counter_);
+  }
+  void sent(std::size_t count) override {
+    for (std::size_t i = 0; i < count; ++i) debug_print(debug_, "sending file!\n");
+  }
+
+ private:
+  bool debug_;
+  std::uint32_t counter_ = 0;
+};
 
 }  // namespace
 
@@ -145,32 +165,15 @@ int main(int argc, char* argv[]) {
     if (input == nullptr) abort_run(s.debug, "Error opening input file\n");
     std::setvbuf(input, file_buffer.data(), _IOFBF, file_buffer.size());
 
-    // 12. Stream the file in numbered DATA. The loop ends on the stream's
-    // end-of-file indicator, which a read that returns exactly the last
-    // bytes leaves clear: a file of whole pieces ends with an empty DATA.
-    // Each DATA of a batch is read straight into its place and sealed; the
-    // batch then goes out in one call.
+    // 12. Stream the file in numbered DATA, a batch at a time. The stream
+    // ends on a read that runs into the end of the file, so a file of whole
+    // pieces ends with an empty DATA. The DATA read before a read error have
+    // gone out.
     stream_sender sender(fd, probed, peer);
-    std::uint32_t counter = 0;
-    while (!std::feof(input)) {
-      std::size_t built = 0;
-      bool read_failed = false;
-      while (built < max_batch && !std::feof(input)) {
-        const auto data = std::span(batch).subspan(built * data_size).first<data_size>();
-        const std::size_t got = std::fread(data_area(data).data(), 1, data_bytes_len, input);
-        if (std::ferror(input)) {
-          read_failed = true;
-          break;
-        }
-        seal_data(data, got, ++counter);
-        ++built;
-      }
-      const std::size_t sent = sender.send(batch, data_size, built);
-      for (std::size_t i = 0; i < sent; ++i) debug_print(s.debug, "sending file!\n");
-      if (sent < built) abort_run(s.debug, "Error - packet size too long\n");
-      // The DATA read before a read error have gone out.
-      if (read_failed) abort_run(s.debug, "Error reading input file\n");
-    }
+    data_sealer sealer(s.debug);
+    const send_status streamed = send_file(sender, input, sealer, batch, data_size);
+    if (streamed == send_status::send_failed) abort_run(s.debug, "Error - packet size too long\n");
+    if (streamed == send_status::read_failed) abort_run(s.debug, "Error reading input file\n");
     debug_print(s.debug, "file sended!\n");
     std::fclose(input);
 

@@ -7,15 +7,18 @@
 
 #include <sys/socket.h>
 
-#include "common/batch.h"
-#include "common/console.h"
-#include "common/file_output.h"
+#include "common/mapped_area.h"
 #include "common/numbers.h"
 #include "common/secret_arg.h"
 #include "common/sha1.h"
 #include "common/udp.h"
+#include "console/console.h"
 #include "password/codec.h"
-#include "password/send.h"
+#include "stream/file_output.h"
+#include "stream/probe.h"
+#include "stream/receive.h"
+#include "stream/socket_source.h"
+#include "stream/store.h"
 
 using namespace password;
 
@@ -35,8 +38,50 @@ struct settings {
 // Receives into rx from any sender: whatever arrives is the server's answer.
 // Not cleared: bytes past the end of a short datagram stay.
 void receive(bool debug, stream_receiver& stream, receive_buffer& rx) {
-  if (!stream.next(rx, false)) abort_run(debug, "error receiving packet\n");
+  if (stream.next(rx, leftover::kept) != receive_status::ok) abort_run(debug, "error receiving packet\n");
 }
+
+// Checks each datagram of the stream: DATA in unbroken pid order, from the
+// first, until the TERMINATE, whose fields it keeps. A refusal's diagnostic
+// is printed here, in debug mode, before the run ends.
+class data_unwrapper final : public record_unwrapper {
+ public:
+  data_unwrapper(bool debug, terminate_fields& closing) : debug_(debug), closing_(closing) {}
+
+  unwrapped unwrap(const std::uint8_t* datagram) override {
+    const received in(datagram, receive_size);
+    const std::uint8_t type = decode_header(in).type;
+    const bool first = first_;
+    first_ = false;
+    if (first && type != DATA) return refuse("Expecting DATA\n");
+    if (type == DATA) {
+      const data_fields fields = decode_data(in);
+      if (!is_next_pid(last_pid_, fields.pid)) return refuse("transmission error\n");
+      const auto bytes = data_bytes(in, fields.length);
+      if (!bytes) return refuse("transmission error\n");
+      last_pid_ = fields.pid;
+      return {unwrapped::verdict::data, *bytes};
+    }
+    if (type != TERMINATE) return refuse("Expecting TERMINATE\n");
+    debug_print(debug_, "TERMINATE received\n");
+    closing_ = decode_terminate(in);
+    return {unwrapped::verdict::end, {}};
+  }
+  void stored(std::size_t) override {
+    debug_print(debug_, "receiving file\n");
+  }
+
+ private:
+  unwrapped refuse(const char* diagnostic) {
+    debug_print(debug_, "%s", diagnostic);
+    return {};
+  }
+
+  bool debug_;
+  terminate_fields& closing_;
+  std::uint32_t last_pid_ = 0;
+  bool first_ = true;
+};
 
 }  // namespace
 
@@ -50,7 +95,7 @@ int main(int argc, char* argv[]) {
   sha1_digest stored{};
   // The DATA stream is drained out of the socket into this area before any
   // of it is checked, and written to disk without waiting for the disk.
-  mapped_area stream_area(stream_area_size, true);
+  mapped_area stream_area(stream_area_size, page_alignment::huge);
   file_output output;
   sockaddr_in server{};
   // One character more than a password that fits, so a longer one stays too long.
@@ -87,7 +132,8 @@ int main(int argc, char* argv[]) {
   if (stream_area.bytes().empty()) abort_run(s.debug, "Error reserving the receive area\n");
   // Every datagram, the dialogue's too, comes through the stream's receiver,
   // which is ready before the first: the DATA follow PASS_ACCEPT at once.
-  stream_receiver stream(fd, stream_area.bytes(), rx.size(), probe_batch_features());
+  socket_source source(fd, probe_batch_features());
+  stream_receiver stream(source, stream_area.bytes(), rx.size());
 
   // 5. Join, and expect the first PASS_REQ.
   send_or_abort(s.debug, fd, join_req, server);
@@ -122,38 +168,25 @@ int main(int argc, char* argv[]) {
   stream.drain();
   if (!output.open(s.output_file)) abort_run(s.debug, "Error opening output file\n");
 
-  // 8. The stream starts with a DATA. Not cleared, here or below: bytes past
-  // the end of a short datagram stay those of the one before. A whole DATA
-  // is read where the receiver holds it, with no copy into rx.
-  const std::uint8_t* got = stream.next_view(rx);
-  if (got == nullptr) abort_stream(output, s.debug, "error receiving packet\n");
-  if (decode_header(received(got, receive_size)).type != DATA) abort_stream(output, s.debug, "Expecting DATA\n");
+  // 8. The stream starts with a DATA; from there each must be the next in
+  // line, until the TERMINATE.
+  terminate_fields closing{};
+  data_unwrapper unwrapper(s.debug, closing);
 
-  // 9. Store each DATA in unbroken pid order until the TERMINATE.
-  std::uint32_t last_pid = 0;
-  while (decode_header(received(got, receive_size)).type == DATA) {
-    const received in(got, receive_size);
-    const data_fields fields = decode_data(in);
-    if (!is_next_pid(last_pid, fields.pid)) abort_stream(output, s.debug, "transmission error\n");
-    const auto bytes = data_bytes(in, fields.length);
-    if (!bytes) abort_stream(output, s.debug, "transmission error\n");
-    last_pid = fields.pid;
-    // While the disk is behind, the socket is kept from overflowing.
-    make_room(output, stream, bytes->size());
-    if (!output.append(*bytes)) abort_stream(output, s.debug, "Error writing output file\n");
-    debug_print(s.debug, "receiving file\n");
-    got = stream.next_view(rx);
-    if (got == nullptr) abort_stream(output, s.debug, "error receiving packet\n");
-  }
-  const received last(got, receive_size);
-  if (decode_header(last).type != TERMINATE) abort_stream(output, s.debug, "Expecting TERMINATE\n");
-  debug_print(s.debug, "TERMINATE received\n");
+  // 9. Store each DATA until the TERMINATE. Not cleared: bytes past the end
+  // of a short datagram stay those of the one before. A whole DATA is read
+  // where the receiver holds it, with no copy into rx.
+  const stream_end end = receive_file(stream, output, rx, leftover::kept, unwrapper);
+  if (end == stream_end::timed_out || end == stream_end::receive_failed)
+    abort_run(s.debug, "error receiving packet\n");
+  if (end == stream_end::write_failed) abort_run(s.debug, "Error writing output file\n");
+  if (end == stream_end::refused) abort_run();
 
   // 10. Compare the stored file's digest with the one received, once every
   // write has completed; a write that failed (a full disk) fails the run.
   if (!output.finish()) abort_run(s.debug, "Error writing output file\n");
   if (!mysha1(s.output_file, stored)) abort_run(s.debug, "Error computing file digest\n");
-  if (!terminate_matches(decode_terminate(last), stored)) {
+  if (!terminate_matches(closing, stored)) {
     debug_print(s.debug, "incorrect checksum\n");
     abort_run();
   }

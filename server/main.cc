@@ -4,6 +4,7 @@
 // then sends its input file in encrypted records closed by the file's digest.
 // It serves one client after another until the first failure.
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstdio>
@@ -11,15 +12,15 @@
 
 #include <netinet/in.h>
 
-#include "common/batch.h"
 #include "common/bytes.h"
-#include "common/console.h"
 #include "common/hex.h"
 #include "common/numbers.h"
 #include "common/secret_arg.h"
 #include "common/sha1.h"
-#include "common/stream_sender.h"
 #include "common/udp.h"
+#include "console/console.h"
+#include "stream/probe.h"
+#include "stream/send.h"
 #include "ticket/codec.h"
 #include "ticket/des.h"
 #include "ticket/receive.h"
@@ -60,6 +61,33 @@ bool send_ap_err(int fd, const sockaddr_in& peer, std::span<std::uint8_t, ticket
   return send_datagram(fd, out, peer);
 }
 
+// Seals each record of the file into its KRB_PRV envelope, numbered from 1,
+// under the session key.
+class prv_sealer final : public record_sealer {
+ public:
+  prv_sealer(std::span<std::uint8_t, ticket::prv_body_size> body, const key_schedule& session, bool debug)
+      : body_(body), session_(session), debug_(debug) {}
+
+  std::span<std::uint8_t> data_area(std::span<std::uint8_t>) override {
+    std::fill(body_.begin(), body_.end(), std::uint8_t{0});
+    return ticket::prv_data(body_);
+  }
+  void seal(std::span<std::uint8_t> datagram, std::size_t got) override {
+    ++pid_;  // wraps from 65535 to 0
+    ticket::encode_prv_header(body_, {ticket::APP_DATA, static_cast<std::uint16_t>(got), pid_});
+    ticket::encode_krb_prv(datagram.first<ticket::krb_prv_size>(), session_, body_);
+  }
+  void sent(std::size_t count) override {
+    for (std::size_t i = 0; i < count; ++i) debug_print(debug_, "sending file!\n");
+  }
+
+ private:
+  std::span<std::uint8_t, ticket::prv_body_size> body_;
+  const key_schedule& session_;
+  bool debug_;
+  std::uint16_t pid_ = 0;
+};
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -92,7 +120,7 @@ int main(int argc, char* argv[]) {
     end_run();
   }
   s.debug = debug_switch(argc, argv, fixed_args);
-  to_hex(argv[2], s.server_key);
+  hex_to_bytes(argv[2], s.server_key);
   hide_argument(argv[2]);
   s.port = port_number(argv[1]);
   s.input_file = argv[3];
@@ -193,35 +221,14 @@ int main(int argc, char* argv[]) {
     std::setvbuf(input, stream_buffer.data(), _IOFBF, stream_buffer.size());
 
     // 16. Send the file in APP_DATA records numbered from 1, a batch at a
-    // time. The end of the file is seen only by a read that runs into it, so
-    // a file of whole pieces, an empty one included, ends with an empty
-    // record.
+    // time; a file of whole records, an empty one included, ends with an
+    // empty record. After a read error the records read before it have gone
+    // out, and a file not read whole gets no digest.
     stream_sender sender(fd, probed, peer);
-    std::uint16_t pid = 0;
-    while (!std::feof(input)) {
-      std::size_t built = 0;
-      bool read_failed = false;
-      while (built < max_batch && !std::feof(input)) {
-        body.fill(0);
-        const auto data = ticket::prv_data(body);
-        const std::size_t got = std::fread(data.data(), 1, data.size(), input);
-        if (std::ferror(input)) {
-          read_failed = true;
-          break;
-        }
-        ++pid;  // wraps from 65535 to 0
-        ticket::encode_prv_header(body, {ticket::APP_DATA, static_cast<std::uint16_t>(got), pid});
-        ticket::encode_krb_prv(std::span(batch).subspan(built * ticket::krb_prv_size).first<ticket::krb_prv_size>(),
-                               session, body);
-        ++built;
-      }
-      const std::size_t sent = sender.send(batch, ticket::krb_prv_size, built);
-      for (std::size_t i = 0; i < sent; ++i) debug_print(s.debug, "sending file!\n");
-      if (sent < built) abort_run(s.debug, "Error - packet size too long\n");
-      // A read error would never reach the end of the file; a file not read
-      // whole gets no digest. The records read before it have gone out.
-      if (read_failed) abort_run(s.debug, "Error reading the input file\n");
-    }
+    prv_sealer sealer(body, session, s.debug);
+    const send_status streamed = send_file(sender, input, sealer, batch, ticket::krb_prv_size);
+    if (streamed == send_status::send_failed) abort_run(s.debug, "Error - packet size too long\n");
+    if (streamed == send_status::read_failed) abort_run(s.debug, "Error reading the input file\n");
     debug_print(s.debug, "file sended!\n");
     std::fclose(input);
 

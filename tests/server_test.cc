@@ -121,7 +121,7 @@ TEST(ServerExchange, AnswersNonceAndDeliversWholeFile) {
     EXPECT_EQ(reply, expected_reply);
 
     run.send(maybe_cut(row.cut, file_request()));
-    expect_delivery_of(collect_delivery(run.client), run.input(), file);
+    expect_delivery_of(collect_delivery(run.client), file);
     const std::string trace =
         std::string_view(row.last_arg) == "-DDEBUG"
             ? authenticated_trace(static_cast<std::int32_t>(row.nonce)) + requested_trace +
@@ -144,7 +144,7 @@ TEST(ServerExchange, ServesTheNextClientAfreshWheneverItComes) {
   ASSERT_TRUE(run.bound());
   authenticate(run);
   run.send(file_request());
-  expect_delivery_of(collect_delivery(run.client), run.input(), first);
+  expect_delivery_of(collect_delivery(run.client), first);
   ASSERT_TRUE(run.server->wait_for_output(exchange_trace(first.size())));
   EXPECT_FALSE(run.server->wait(3s));
   ASSERT_TRUE(run.server->running());
@@ -153,7 +153,7 @@ TEST(ServerExchange, ServesTheNextClientAfreshWheneverItComes) {
   UdpPeer next;
   expect_ap_rep(next, run.port(), ap_req());
   next.send_to(run.port(), file_request());
-  expect_delivery_of(collect_delivery(next), run.input(), second);
+  expect_delivery_of(collect_delivery(next), second);
   const std::string trace = exchange_trace(first.size()) + exchange_trace(second.size());
   ASSERT_TRUE(run.server->wait_for_output(trace));
   EXPECT_EQ(run.server->output(), trace);
@@ -172,7 +172,7 @@ TEST(ServerExchange, SendsFileToSenderOfKrbPrv) {
   authenticate(run);
   UdpPeer other;
   other.send_to(run.port(), file_request());
-  expect_delivery_of(collect_delivery(other), run.input(), file);
+  expect_delivery_of(collect_delivery(other), file);
   EXPECT_TRUE(run.client.silent_for(50ms));
 }
 

@@ -96,7 +96,7 @@ TEST(MakeKeySchedule, AcceptsOddParityAndRefusesBadKeys) {
   };
   for (const auto& row : rows) {
     des_key key{};
-    to_hex(row.text, key);
+    hex_to_bytes(row.text, key);
     key_schedule schedule{};
     EXPECT_EQ(make_key_schedule(key, schedule), row.result) << row.text;
   }

@@ -26,7 +26,7 @@ inline key_schedule schedule_of(std::span<const std::uint8_t, 8> key) {
 // The key as 16 hexadecimal characters.
 inline key_schedule schedule_of(const char* key_text) {
   des_key key{};
-  to_hex(key_text, key);
+  hex_to_bytes(key_text, key);
   return schedule_of(key);
 }
 

@@ -84,8 +84,8 @@ using bytes = std::vector<std::uint8_t>;
 void write_file(const std::filesystem::path& path, const bytes& content);
 bytes read_file(const std::filesystem::path& path);
 bytes random_bytes(std::size_t count, std::uint32_t seed = 1);
-// The SHA-1 digest of content, computed as the programs compute it: from a
-// file.
+// The SHA-1 digest of content, computed by the library itself in one call,
+// not by the programs' own code.
 sha1_digest digest_of(const bytes& content);
 
 }  // namespace testing_support

@@ -1,13 +1,23 @@
-#include "common/console.h"
+#include "console/console.h"
 
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
-void start_console() { std::setvbuf(stdout, nullptr, _IOFBF, std::size_t{64} * 1024); }
+#include "common/udp.h"
+#include "common/waiting.h"
+
+namespace {
 
 void flush_console() { std::fflush(stdout); }
+
+}  // namespace
+
+void start_console() {
+  std::setvbuf(stdout, nullptr, _IOFBF, std::size_t{64} * 1024);
+  on_wait(flush_console);
+}
 
 bool debug_switch(int argc, const char* const argv[], int fixed_args) {
   return argc == fixed_args + 2 && std::strcmp(argv[fixed_args + 1], "-DDEBUG") == 0;
@@ -48,4 +58,17 @@ void note_capped_receive_buffer(const char* program, int granted, int wanted) {
                "%s: note: the system granted a receive buffer of %d bytes, not the %d wanted; a busy machine may "
                "then drop datagrams of the file. As root, 'sysctl -w net.core.rmem_max=%d' lifts the cap.\n",
                program, granted, wanted, wanted / 2);
+}
+
+bool mysha1(const char* path, std::span<std::uint8_t, digest_len> digest) {
+  const digest_status status = file_digest(path, digest);
+  if (status == digest_status::open_failed) {
+    std::printf("\nerror opening file1\n");
+    std::fflush(stdout);
+  }
+  return status == digest_status::ok;
+}
+
+void send_or_abort(bool debug, int fd, std::span<const std::uint8_t> datagram, const sockaddr_in& to) {
+  if (!send_datagram(fd, datagram, to)) abort_run(debug, "Error - packet size too long\n");
 }

@@ -1,5 +1,5 @@
-#ifndef COMMON_FILE_OUTPUT_H
-#define COMMON_FILE_OUTPUT_H
+#ifndef STREAM_FILE_OUTPUT_H
+#define STREAM_FILE_OUTPUT_H
 
 // An output file written in large pieces that the kernel takes over without
 // the program waiting for them, so that a receiver is never held up by the
@@ -13,21 +13,25 @@
 #include <cstdint>
 #include <span>
 
-#include "common/batch.h"
+#include "common/mapped_area.h"
 
 class file_output {
  public:
   static constexpr std::size_t piece_size = std::size_t{128} * 1024;
   static constexpr std::size_t pieces = 4;
 
-  // The pieces live in memory reserved here once; use_ring false keeps to
+  // Whether the kernel may take the writes over.
+  enum class writes { handed_off, plain };
+
+  // The pieces live in memory reserved here once; writes::plain keeps to
   // plain writes even where the kernel would take them over.
-  explicit file_output(bool use_ring = true);
+  explicit file_output(writes how = writes::handed_off);
   ~file_output();
 
-  // Creates the file, or opens it to be overwritten: once finished it holds
-  // exactly the bytes appended, as after fopen's mode "w". False when it
-  // cannot be opened.
+  // Creates the file, or truncates it, as fopen's mode "w" does; an
+  // interrupted run never leaves old bytes behind new ones. Never waits for
+  // a reader (a FIFO without one fails at once). False when it cannot be
+  // opened.
   bool open(const char* path);
 
   // Whether n bytes (at most piece_size) can be appended now without waiting
@@ -41,14 +45,15 @@ class file_output {
   // Waits until a write completes, for at most `most`.
   void wait(std::chrono::microseconds most);
 
-  // Writes everything held, waits until every write has completed, cuts the
-  // file after the last byte appended and closes it. False when any write or the close failed. Safe to call
-  // more than once; the later calls only report.
+  // Writes everything held, waits until every write has completed and
+  // closes the file. False when any write or the close failed; the file then
+  // holds the bytes written before the first that failed, never a gap. Safe
+  // to call more than once; the later calls only report.
   bool finish();
 
   bool failed() const { return failed_; }
   // Whether the kernel takes the writes over.
-  bool ring() const { return ring_; }
+  bool writes_handed_off() const { return ring_; }
 
   file_output(const file_output&) = delete;
   file_output& operator=(const file_output&) = delete;
@@ -68,7 +73,11 @@ class file_output {
   std::array<piece, pieces> pieces_{};
   std::size_t filling_ = 0;
   std::size_t in_flight_ = 0;
+  void fail_at(std::uint64_t offset);
+
   std::uint64_t end_ = 0;  // file offset after the last byte appended
+  // Where the first byte that did not reach the file lies, after a failure.
+  std::uint64_t first_gap_ = UINT64_MAX;
   int fd_ = -1;
   bool ring_ = false;
   bool failed_ = false;
@@ -76,15 +85,5 @@ class file_output {
   // The kernel's submission and completion rings, where it has them.
   alignas(8) std::array<std::uint8_t, 512> ring_storage_{};
 };
-
-// Waits until n bytes can be appended to output. Meanwhile the stream's
-// socket is emptied into its area whenever it fills up.
-void make_room(file_output& output, stream_receiver& stream, std::size_t n);
-
-// Every failure once the output file is open: the writes already handed to
-// the kernel complete first, so the file holds every piece accepted before;
-// then as abort_run.
-[[noreturn]] void abort_stream(file_output& output, bool debug, const char* diagnostic, ...)
-    __attribute__((format(printf, 3, 4)));
 
 #endif

@@ -1,4 +1,4 @@
-#include "common/console.h"
+#include "console/console.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -54,6 +54,14 @@ TEST(AbortRun, PrintsTheDiagnosticOnlyInDebugModeThenAbortAndExitsZero) {
   // Lines printed before stay in front of it, none lost in a buffer.
   EXPECT_EXIT((to_stderr(), std::printf("before\n"), abort_run(true, "why\n")), ::testing::ExitedWithCode(0),
               Seen("before\nwhy\nABORT\n"));
+}
+
+TEST(Mysha1, SaysAMissingFileInEveryModeAndGivesNoDigest) {
+  sha1_digest digest{};
+  ::testing::internal::CaptureStdout();
+  const bool ok = mysha1("/nonexistent-directory/file", digest);
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "\nerror opening file1\n");
+  EXPECT_FALSE(ok);
 }
 
 }  // namespace

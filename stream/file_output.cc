@@ -1,7 +1,6 @@
-#include "common/file_output.h"
+#include "stream/file_output.h"
 
 #include <algorithm>
-#include <cstdarg>
 #include <cerrno>
 #include <cstring>
 #include <new>
@@ -15,8 +14,6 @@
 #include <liburing.h>
 #endif
 
-#include "common/console.h"
-
 namespace {
 
 #ifdef HAVE_LIBURING
@@ -26,34 +23,35 @@ io_uring* ring_of(std::array<std::uint8_t, 512>& storage) {
 }
 #endif
 
-// Writes all of bytes at offset, however many calls it takes.
-bool write_all(int fd, std::span<const std::uint8_t> bytes, std::uint64_t offset) {
-  while (!bytes.empty()) {
-    const ssize_t n = pwrite(fd, bytes.data(), bytes.size(), static_cast<off_t>(offset));
+// Writes bytes at offset, however many calls it takes; returns how many
+// were written, all of them unless a write failed.
+std::size_t write_all(int fd, std::span<const std::uint8_t> bytes, std::uint64_t offset) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = pwrite(fd, bytes.data() + done, bytes.size() - done, static_cast<off_t>(offset + done));
     if (n < 0 && errno == EINTR) continue;
     // Nothing written and no error: the disk is full in all but name.
-    if (n <= 0) return false;
-    bytes = bytes.subspan(static_cast<std::size_t>(n));
-    offset += static_cast<std::uint64_t>(n);
+    if (n <= 0) break;
+    done += static_cast<std::size_t>(n);
   }
-  return true;
+  return done;
 }
 
 }  // namespace
 
-file_output::file_output(bool use_ring) : memory_(piece_size * pieces) {
+file_output::file_output(writes how) : memory_(piece_size * pieces) {
   // Every piece is used by any file of some size: made ready now, so that
   // filling them costs no page faults while a stream comes in.
   if (!memory_.bytes().empty()) (void)madvise(memory_.bytes().data(), memory_.bytes().size(), MADV_POPULATE_WRITE);
 #ifdef HAVE_LIBURING
-  if (use_ring) {
+  if (how == writes::handed_off) {
     io_uring* ring = new (ring_storage_.data()) io_uring{};
     // Refused where the kernel has it switched off or a translator of system
     // calls does not know it.
     ring_ = io_uring_queue_init(static_cast<unsigned>(2 * pieces), ring, 0) == 0;
   }
 #else
-  (void)use_ring;
+  (void)how;
 #endif
 }
 
@@ -70,12 +68,19 @@ std::span<std::uint8_t> file_output::piece_bytes(std::size_t which) {
 
 bool file_output::open(const char* path) {
   if (memory_.bytes().empty()) return false;
-  // Not truncated here: freeing the pages of a large old file holds the
-  // program up for many milliseconds, just as the stream begins. The pieces
-  // overwrite the old bytes instead, and finish cuts the file after the last
-  // byte written, so every ending leaves exactly what was written.
-  fd_ = ::open(path, O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
-  return fd_ >= 0;
+  // Truncated at once: cutting the file only at the end left a run killed
+  // on the way with new bytes in front of old ones, the size unchanged.
+  // Opened without waiting, since a FIFO would wait for a reader for ever;
+  // every later write may wait again.
+  fd_ = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK, 0666);
+  if (fd_ < 0) return false;
+  const int flags = fcntl(fd_, F_GETFL);
+  if (flags < 0 || fcntl(fd_, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    close(fd_);
+    fd_ = -1;
+    return false;
+  }
+  return true;
 }
 
 void file_output::submit(std::size_t which) {
@@ -100,12 +105,18 @@ void file_output::submit(std::size_t which) {
         return;
       }
     }
-    failed_ = true;
+    fail_at(p.offset + p.written);
     return;
   }
 #endif
-  if (!write_all(fd_, rest, p.offset + p.written)) failed_ = true;
+  const std::size_t done = write_all(fd_, rest, p.offset + p.written);
+  if (done < rest.size()) fail_at(p.offset + p.written + done);
   p.written = p.used;
+}
+
+void file_output::fail_at(std::uint64_t offset) {
+  failed_ = true;
+  first_gap_ = std::min(first_gap_, offset);
 }
 
 bool file_output::collect(bool wait) {
@@ -127,14 +138,14 @@ bool file_output::collect(bool wait) {
     p.in_flight = false;
     --in_flight_;
     if (res < 0 && res != -EINTR && res != -EAGAIN) {
-      failed_ = true;
+      fail_at(p.offset + p.written);
       p.written = p.used;
       continue;
     }
     // A short write is resumed from where it stopped; nothing written at
     // all means the disk is full.
     if (res == 0 && p.used > p.written) {
-      failed_ = true;
+      fail_at(p.offset + p.written);
       p.written = p.used;
       continue;
     }
@@ -167,7 +178,7 @@ bool file_output::append(std::span<const std::uint8_t> bytes) {
       if (!pieces_[i].in_flight && pieces_[i].used == pieces_[i].written) free = i;
     // The caller checked room_for; without room the bytes cannot be kept.
     if (free == pieces || failed_) {
-      failed_ = true;
+      fail_at(end_);
       return false;
     }
     filling_ = free;
@@ -203,29 +214,20 @@ bool file_output::finish() {
   if (!failed_) submit(filling_);
   while (in_flight_ > 0)
     if (!collect(true)) {
-      // The kernel no longer reports on the writes: none can be trusted.
-      failed_ = true;
+      // The kernel no longer reports on the writes: none still out can be
+      // trusted.
+      for (const piece& p : pieces_)
+        if (p.in_flight) fail_at(p.offset + p.written);
       break;
     }
-  if (ftruncate(fd_, static_cast<off_t>(end_)) != 0) failed_ = true;
+  // Bytes held but never handed over (the run failed first) are a gap too.
+  for (const piece& p : pieces_)
+    if (p.used > p.written) fail_at(p.offset + p.written);
+  // After a failure the file ends where the first missing byte would have
+  // been: a later piece that did reach the disk would leave a gap of zeros
+  // that never arrived.
+  if (failed_ && first_gap_ < end_ && ftruncate(fd_, static_cast<off_t>(first_gap_)) != 0) failed_ = true;
   if (close(fd_) != 0) failed_ = true;
   fd_ = -1;
   return !failed_;
-}
-
-void make_room(file_output& output, stream_receiver& stream, std::size_t n) {
-  using namespace std::chrono_literals;
-  while (!output.room_for(n)) {
-    // Short waits while the socket may still fill up: a socket buffer of
-    // the system's default size fills in well under a millisecond.
-    output.wait(stream.full() ? 100ms : 200us);
-    stream.keep_up();
-  }
-}
-
-void abort_stream(file_output& output, bool debug, const char* diagnostic, ...) {
-  (void)output.finish();
-  va_list args;
-  va_start(args, diagnostic);
-  vabort_run(debug, diagnostic, args);
 }

@@ -1,7 +1,6 @@
-#include "common/local_receiver.h"
+#include "stream/peer_gauge.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cerrno>
 #include <cstring>
 
@@ -19,19 +18,6 @@
 
 namespace {
 
-using clock = std::chrono::steady_clock;
-
-// How long a sender waits at a time before it looks again.
-constexpr long pause_nanoseconds = 50'000;
-// The most a sender lets wait in its receiver's socket, however large. What
-// waits there costs the receiver nothing until it takes it; a receiver that
-// moved a large backlog into its own memory paid for fresh pages as much as
-// for all its other work. Enough, still, to keep a receiver busy while its
-// sender reads a large file once more for its digest.
-constexpr std::uint32_t most_queued = 8 * 1024 * 1024;
-// A receiver that takes nothing for this long is not waited for any more.
-constexpr auto give_up_after = std::chrono::milliseconds(500);
-
 struct diag_request {
   nlmsghdr header;
   inet_diag_req_v2 body;
@@ -39,7 +25,7 @@ struct diag_request {
 
 }  // namespace
 
-local_receiver::local_receiver(int fd, const sockaddr_in& peer) : to_(peer) {
+peer_gauge::peer_gauge(int fd, const sockaddr_in& peer) : to_(peer), cookie_{INET_DIAG_NOCOOKIE, INET_DIAG_NOCOOKIE} {
   ipv4_bytes source{};
   socklen_t len = sizeof from_;
   if (!source_addr_toward(peer, source) || getsockname(fd, reinterpret_cast<sockaddr*>(&from_), &len) != 0 ||
@@ -56,20 +42,18 @@ local_receiver::local_receiver(int fd, const sockaddr_in& peer) : to_(peer) {
   // The kernel answers at once; should it not, the stream goes on unpaced.
   timeval answer_wait{};
   answer_wait.tv_usec = 100'000;
-  std::uint32_t queued = 0;
-  std::uint32_t buffer = 0;
-  if (setsockopt(diag_fd_, SOL_SOCKET, SO_RCVTIMEO, &answer_wait, sizeof answer_wait) != 0 ||
-      !fill(queued, buffer)) {
+  if (setsockopt(diag_fd_, SOL_SOCKET, SO_RCVTIMEO, &answer_wait, sizeof answer_wait) != 0 || !fill()) {
     close(diag_fd_);
     diag_fd_ = -1;
   }
 }
 
-local_receiver::~local_receiver() {
+peer_gauge::~peer_gauge() {
   if (diag_fd_ >= 0) close(diag_fd_);
 }
 
-bool local_receiver::fill(std::uint32_t& queued, std::uint32_t& buffer) {
+std::optional<pace::socket_fill> peer_gauge::fill() {
+  if (diag_fd_ < 0) return std::nullopt;
   diag_request request{};
   request.header.nlmsg_len = sizeof request;
   request.header.nlmsg_type = SOCK_DIAG_BY_FAMILY;
@@ -84,63 +68,50 @@ bool local_receiver::fill(std::uint32_t& queued, std::uint32_t& buffer) {
   request.body.id.idiag_dport = to_.sin_port;
   std::memcpy(&request.body.id.idiag_src[0], &from_.sin_addr, 4);
   std::memcpy(&request.body.id.idiag_dst[0], &to_.sin_addr, 4);
-  request.body.id.idiag_cookie[0] = INET_DIAG_NOCOOKIE;
-  request.body.id.idiag_cookie[1] = INET_DIAG_NOCOOKIE;
+  // Once pinned, the kernel answers for that socket only.
+  request.body.id.idiag_cookie[0] = cookie_[0];
+  request.body.id.idiag_cookie[1] = cookie_[1];
   sockaddr_nl kernel{};
   kernel.nl_family = AF_NETLINK;
   if (sendto(diag_fd_, &request, sizeof request, 0, reinterpret_cast<const sockaddr*>(&kernel), sizeof kernel) !=
       static_cast<ssize_t>(sizeof request))
-    return false;
+    return std::nullopt;
 
   alignas(nlmsghdr) std::uint8_t reply[1024];
   ssize_t got;
   do got = recv(diag_fd_, reply, sizeof reply, 0);
   while (got < 0 && errno == EINTR);
-  if (got < 0) return false;
+  if (got < 0) return std::nullopt;
   // One answer: the socket's summary, then its attributes.
   const auto* message = reinterpret_cast<const nlmsghdr*>(reply);
   const auto size = static_cast<std::size_t>(got);
   if (size < NLMSG_LENGTH(sizeof(inet_diag_msg)) || message->nlmsg_len > size ||
       message->nlmsg_len < NLMSG_LENGTH(sizeof(inet_diag_msg)) || message->nlmsg_seq != sequence_ ||
       message->nlmsg_type != SOCK_DIAG_BY_FAMILY)
-    return false;
+    return std::nullopt;
   inet_diag_msg found;
   std::memcpy(&found, reply + NLMSG_HDRLEN, sizeof found);
   // Only the receiver's own socket counts.
-  if (found.id.idiag_sport != to_.sin_port) return false;
+  if (found.id.idiag_sport != to_.sin_port) return std::nullopt;
   std::size_t at = NLMSG_HDRLEN + NLMSG_ALIGN(sizeof found);
   while (at + sizeof(rtattr) <= message->nlmsg_len) {
     rtattr attribute;
     std::memcpy(&attribute, reply + at, sizeof attribute);
-    if (attribute.rta_len < sizeof attribute || at + attribute.rta_len > message->nlmsg_len) return false;
+    if (attribute.rta_len < sizeof attribute || at + attribute.rta_len > message->nlmsg_len) return std::nullopt;
     std::uint32_t memory[SK_MEMINFO_RCVBUF + 1];
     if (attribute.rta_type == INET_DIAG_SKMEMINFO && attribute.rta_len >= RTA_LENGTH(sizeof memory)) {
       std::memcpy(memory, reply + at + RTA_LENGTH(0), sizeof memory);
-      queued = found.idiag_rqueue;
-      buffer = memory[SK_MEMINFO_RCVBUF];
-      return true;
+      cookie_[0] = found.id.idiag_cookie[0];
+      cookie_[1] = found.id.idiag_cookie[1];
+      return pace::socket_fill{found.idiag_rqueue, memory[SK_MEMINFO_RCVBUF]};
     }
     at += RTA_ALIGN(attribute.rta_len);
   }
-  return false;
+  return std::nullopt;
 }
 
-void local_receiver::wait_for_room() {
-  if (diag_fd_ < 0) return;
-  clock::time_point since{};
-  std::uint32_t last = 0;
-  for (;;) {
-    std::uint32_t queued = 0;
-    std::uint32_t buffer = 0;
-    if (!fill(queued, buffer)) break;  // closed: the receiver has gone
-    if (queued <= std::min(buffer / 2, most_queued)) return;
-    const auto now = clock::now();
-    if (since == clock::time_point{} || queued < last) since = now;
-    last = queued;
-    if (now - since > give_up_after) break;
-    const timespec pause{0, pause_nanoseconds};
-    nanosleep(&pause, nullptr);
-  }
-  close(diag_fd_);
-  diag_fd_ = -1;
+void peer_gauge::pause(std::chrono::microseconds how_long) {
+  const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(how_long);
+  const timespec pause{seconds.count(), static_cast<long>((how_long - seconds).count()) * 1000};
+  nanosleep(&pause, nullptr);
 }

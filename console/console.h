@@ -1,7 +1,13 @@
-#ifndef COMMON_CONSOLE_H
-#define COMMON_CONSOLE_H
+#ifndef CONSOLE_CONSOLE_H
+#define CONSOLE_CONSOLE_H
 
 #include <cstdarg>
+#include <cstdint>
+#include <span>
+
+#include <netinet/in.h>
+
+#include "common/sha1.h"
 
 // Console conventions shared by every program: the outcome goes to standard
 // output only, diagnostics appear only in debug mode, and every ending exits
@@ -9,13 +15,10 @@
 
 // Gives standard output a large buffer, so that debug lines printed inside a
 // stream of datagrams cost no system call each. Call first in main. The
-// output is flushed whenever the program is about to wait (flush_console) and
-// when it ends, so a reader of a pipe still sees every line before the
-// program waits for anything.
+// output is flushed whenever the program is about to wait for a peer (the
+// libraries say so through before_wait) and when it ends, so a reader of a
+// pipe still sees every line before the program waits for anything.
 void start_console();
-
-// Flushes standard output; called right before every wait for a peer.
-void flush_console();
 
 // True when argv holds fixed_args arguments plus an optional last one that is
 // exactly "-DDEBUG". Call only after the argument count has been checked.
@@ -41,5 +44,14 @@ void debug_print(bool debug, const char* format, ...) __attribute__((format(prin
 // granted a smaller socket receive buffer than wanted (both as the kernel
 // counts them) and which setting lifts the cap. Says nothing otherwise.
 void note_capped_receive_buffer(const char* program, int granted, int wanted);
+
+// Sends one datagram; a send that fails, or goes out only in part, ends the
+// run with the diagnostic that every failed send of the systems has.
+void send_or_abort(bool debug, int fd, std::span<const std::uint8_t> datagram, const sockaddr_in& to);
+
+// The digest of the file at path, as the programs' steps take it: a file
+// that cannot be opened is said on standard output in every mode, as
+// "\nerror opening file1\n". False when there is no digest.
+bool mysha1(const char* path, std::span<std::uint8_t, digest_len> digest);
 
 #endif

@@ -1,0 +1,97 @@
+#include "stream/send.h"
+
+#include <algorithm>
+#include <cerrno>
+
+#include <sched.h>
+#include <sys/socket.h>
+#include <sys/uio.h>
+
+#include "common/udp.h"
+#include "stream/segments.h"
+
+std::size_t send_batch(int fd, batch_features& features, std::span<const std::uint8_t> area,
+                       std::size_t datagram_size, std::size_t count, const sockaddr_in& to) {
+  count = std::min({count, max_batch, datagram_size == 0 ? count : area.size() / datagram_size});
+  if (count == 0) return 0;
+  if (features.segmentation && count > 1 && datagram_size > 0 && count * datagram_size <= 65507) {
+    if (send_segmented(fd, area.first(count * datagram_size), static_cast<std::uint16_t>(datagram_size), to))
+      return count;
+    // A refusal sends nothing, so the whole batch goes again below.
+    if (!refused(errno)) return 0;
+    features.segmentation = false;
+  }
+  std::size_t sent = 0;
+  if (features.multi) {
+    mmsghdr messages[max_batch] = {};
+    iovec vectors[max_batch];
+    for (std::size_t i = 0; i < count; ++i) {
+      vectors[i] = {const_cast<std::uint8_t*>(area.data() + i * datagram_size), datagram_size};
+      messages[i].msg_hdr.msg_name = const_cast<sockaddr_in*>(&to);
+      messages[i].msg_hdr.msg_namelen = sizeof to;
+      messages[i].msg_hdr.msg_iov = &vectors[i];
+      messages[i].msg_hdr.msg_iovlen = 1;
+    }
+    // sendmmsg may stop early; it goes on from the first datagram not sent.
+    while (sent < count) {
+      const int n = sendmmsg(fd, messages + sent, static_cast<unsigned>(count - sent), 0);
+      if (n > 0) {
+        sent += static_cast<std::size_t>(n);
+        continue;
+      }
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0 && (errno == ENOSYS || errno == EINVAL) && sent == 0) {
+        features.multi = false;
+        break;
+      }
+      return sent;
+    }
+    if (features.multi) return sent;
+  }
+  for (; sent < count; ++sent)
+    if (!send_datagram(fd, area.subspan(sent * datagram_size, datagram_size), to)) break;
+  return sent;
+}
+
+stream_sender::stream_sender(int fd, const batch_features& probed, const sockaddr_in& peer)
+    : fd_(fd), peer_(peer), gauge_(fd, peer), pacer_(gauge_.found() ? &gauge_ : nullptr), features_(probed) {
+  features_.coalescing = false;
+  features_.segmentation = probed.segmentation && gauge_.found();
+}
+
+std::size_t stream_sender::send(std::span<const std::uint8_t> area, std::size_t datagram_size, std::size_t count) {
+  const std::size_t sent = send_batch(fd_, features_, area, datagram_size, count, peer_);
+  sent_bytes_ += sent * datagram_size;
+  // Almost free while nothing else waits for the CPU.
+  if (++batches_ % pace::yield_every == 0) sched_yield();
+  pacer_.wait_for_room(sent_bytes_);
+  return sent;
+}
+
+send_status send_file(stream_sender& sender, std::FILE* input, record_sealer& sealer, std::span<std::uint8_t> area,
+                      std::size_t datagram_size) {
+  const std::size_t per_batch = datagram_size == 0 ? 0 : std::min(max_batch, area.size() / datagram_size);
+  if (per_batch == 0) return send_status::send_failed;
+  while (!std::feof(input)) {
+    std::size_t built = 0;
+    bool read_failed = false;
+    while (built < per_batch && !std::feof(input)) {
+      const auto datagram = area.subspan(built * datagram_size, datagram_size);
+      const auto data = sealer.data_area(datagram);
+      const std::size_t got = std::fread(data.data(), 1, data.size(), input);
+      if (std::ferror(input)) {
+        read_failed = true;
+        break;
+      }
+      sealer.seal(datagram, got);
+      ++built;
+    }
+    const std::size_t sent = sender.send(area, datagram_size, built);
+    sealer.sent(sent);
+    if (sent < built) return send_status::send_failed;
+    // A read error would never reach the end of the file; a file not read
+    // whole gets no digest.
+    if (read_failed) return send_status::read_failed;
+  }
+  return send_status::sent;
+}

@@ -1,0 +1,113 @@
+// Sending: batches as they arrive, and a file as a stream of records.
+
+#include "stream/send.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <array>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <vector>
+
+#include "common/bytes.h"
+#include "stream/loopback_test.h"
+
+namespace {
+
+TEST(SendBatch, SendsEveryDatagramWholeAndInOrderWhicheverWayIsUsed) {
+  for (const auto& [name, probed] : feature_rows()) {
+    loopback_socket sender, receiver;
+    ASSERT_GE(sender.fd, 0);
+    ASSERT_GE(receiver.fd, 0);
+    constexpr std::size_t size = 988;
+    std::array<std::uint8_t, max_batch * size> area{};
+    for (std::size_t i = 0; i < max_batch; ++i)
+      for (std::size_t at = 0; at < size; ++at) area[i * size + at] = byte_of(i, at);
+    batch_features features = probed;
+    // A whole batch, then one alone, then a count beyond what the area holds.
+    EXPECT_EQ(send_batch(sender.fd, features, area, size, max_batch, receiver.self), max_batch) << name;
+    EXPECT_EQ(send_batch(sender.fd, features, std::span(area).first(size), size, 1, receiver.self), 1u) << name;
+    EXPECT_EQ(send_batch(sender.fd, features, std::span(area).first(2 * size), size, 5, receiver.self), 2u) << name;
+    std::array<std::uint8_t, 2000> got{};
+    for (std::size_t i = 0; i < max_batch + 3; ++i) {
+      const std::size_t want = i < max_batch ? i : i - max_batch - (i == max_batch ? 0 : 1);
+      const ssize_t n = recv(receiver.fd, got.data(), got.size(), 0);
+      ASSERT_EQ(n, static_cast<ssize_t>(size)) << name << " datagram " << i;
+      ASSERT_EQ(std::memcmp(got.data(), &area[want * size], size), 0) << name << " datagram " << i;
+    }
+  }
+}
+
+// Test records: a u32 net count of file bytes, then the bytes, in datagrams
+// of 4 + 100 bytes.
+constexpr std::size_t record_data = 100;
+constexpr std::size_t record_size = 4 + record_data;
+
+class test_sealer final : public record_sealer {
+ public:
+  std::span<std::uint8_t> data_area(std::span<std::uint8_t> datagram) override {
+    return datagram.subspan(4, record_data);
+  }
+  void seal(std::span<std::uint8_t> datagram, std::size_t got) override {
+    put_u32_net(datagram, 0, static_cast<std::uint32_t>(got));
+    ++sealed;
+  }
+  void sent(std::size_t count) override { reported += count; }
+  std::size_t sealed = 0;
+  std::size_t reported = 0;
+};
+
+TEST(SendFile, SendsTheFileAsRecordsEndedByAShortOne) {
+  const auto dir = std::filesystem::path(::testing::TempDir());
+  // Sizes around a record and around a batch of them.
+  for (const std::size_t size : {std::size_t{0}, std::size_t{1}, record_data, 3 * record_data + 5,
+                                 max_batch * record_data, (max_batch + 1) * record_data + 1}) {
+    std::vector<std::uint8_t> bytes(size);
+    for (std::size_t i = 0; i < size; ++i) bytes[i] = byte_of(i, i / 251);
+    const auto path = dir / ("send-file-" + std::to_string(getpid()));
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(size));
+    loopback_socket sender, receiver;
+    ASSERT_GE(receiver.fd, 0);
+    std::FILE* input = std::fopen(path.c_str(), "rb");
+    ASSERT_NE(input, nullptr);
+    stream_sender stream(sender.fd, batch_features{}, receiver.self);
+    test_sealer sealer;
+    std::array<std::uint8_t, max_batch * record_size> area{};
+    EXPECT_EQ(send_file(stream, input, sealer, area, record_size), send_status::sent) << size;
+    std::fclose(input);
+    std::filesystem::remove(path);
+
+    const std::size_t records = size / record_data + 1;
+    EXPECT_EQ(sealer.sealed, records) << size;
+    EXPECT_EQ(sealer.reported, records) << size;
+    std::vector<std::uint8_t> got;
+    for (std::size_t i = 0; i < records; ++i) {
+      std::array<std::uint8_t, 2 * record_size> datagram{};
+      ASSERT_EQ(recv(receiver.fd, datagram.data(), datagram.size(), 0), static_cast<ssize_t>(record_size)) << size;
+      const std::uint32_t length = get_u32_net(datagram, 0);
+      // Only the last record is short, and it always is.
+      ASSERT_EQ(length, i + 1 < records ? record_data : size % record_data) << size << ", record " << i;
+      got.insert(got.end(), datagram.begin() + 4, datagram.begin() + 4 + length);
+    }
+    EXPECT_EQ(got, bytes) << size;
+  }
+}
+
+TEST(SendFile, StopsAtAReadErrorWithoutAClosingRecord) {
+  // A directory opens for reading, but every read fails.
+  std::FILE* input = std::fopen(::testing::TempDir().c_str(), "r");
+  ASSERT_NE(input, nullptr);
+  loopback_socket sender, receiver;
+  stream_sender stream(sender.fd, batch_features{}, receiver.self);
+  test_sealer sealer;
+  std::array<std::uint8_t, max_batch * record_size> area{};
+  EXPECT_EQ(send_file(stream, input, sealer, area, record_size), send_status::read_failed);
+  EXPECT_EQ(sealer.sealed, 0u);
+  std::fclose(input);
+}
+
+}  // namespace
