@@ -148,6 +148,9 @@ int main(int argc, char* argv[]) {
   start_console();
 
   settings s;
+  // The file's records are drained out of the socket into this area before
+  // any is decrypted, and written to disk without waiting for the disk.
+  mapped_area stream_area(stream_area_size, page_alignment::huge);
   key_schedule auth_schedule{};
   key_schedule session{};
   ticket::receive_buffer rx{};
@@ -161,9 +164,6 @@ int main(int argc, char* argv[]) {
   std::array<std::uint8_t, ticket::krb_prv_size> envelope{};
   sha1_digest file_digest{};
   sha1_digest received_digest{};
-  // The file's records are drained out of the socket into this area before
-  // any is decrypted, and written to disk without waiting for the disk.
-  mapped_area stream_area(stream_area_size, page_alignment::huge);
   file_output output;
 
   // 1. Read the command line.
@@ -318,11 +318,17 @@ int main(int argc, char* argv[]) {
   // cleared receive buffer. A failure here leaves the records accepted so far
   // in the file.
   prv_unwrapper unwrapper(rx, body, session, validity, s.debug, received_digest);
-  const stream_end end = receive_file(stream, output, rx, leftover::zeroed, unwrapper);
-  if (end == stream_end::timed_out || end == stream_end::receive_failed)
-    abort_run(s.debug, "error receiving packet\n");
-  if (end == stream_end::write_failed) abort_run(s.debug, "Error writing the output file\n");
-  if (end == stream_end::refused) abort_run();
+  switch (receive_file(stream, output, rx, leftover::zeroed, unwrapper)) {
+    case stream_end::ended:
+      break;
+    case stream_end::refused:
+      abort_run();
+    case stream_end::write_failed:
+      abort_run(s.debug, "Error writing the output file\n");
+    case stream_end::timed_out:
+    case stream_end::receive_failed:
+      abort_run(s.debug, "error receiving packet\n");
+  }
 
   // 23. Compare the digest of the file as it lies on disk with the one
   // received; every write completes first so that every byte is there, and a

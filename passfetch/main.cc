@@ -89,6 +89,7 @@ int main(int argc, char* argv[]) {
   start_console();
 
   settings s{};
+  sockaddr_in server{};
   receive_buffer rx{};
   std::array<std::uint8_t, join_req_size> join_req;
   std::array<std::uint8_t, pass_resp_size> pass_resp;
@@ -97,7 +98,6 @@ int main(int argc, char* argv[]) {
   // of it is checked, and written to disk without waiting for the disk.
   mapped_area stream_area(stream_area_size, page_alignment::huge);
   file_output output;
-  sockaddr_in server{};
   // One character more than a password that fits, so a longer one stays too long.
   std::array<std::array<char, password_len + 2>, password_count> password_texts;
   encode_join_req(join_req);
@@ -177,10 +177,9 @@ int main(int argc, char* argv[]) {
   // of a short datagram stay those of the one before. A whole DATA is read
   // where the receiver holds it, with no copy into rx.
   const stream_end end = receive_file(stream, output, rx, leftover::kept, unwrapper);
-  if (end == stream_end::timed_out || end == stream_end::receive_failed)
-    abort_run(s.debug, "error receiving packet\n");
-  if (end == stream_end::write_failed) abort_run(s.debug, "Error writing output file\n");
   if (end == stream_end::refused) abort_run();
+  if (end == stream_end::write_failed) abort_run(s.debug, "Error writing output file\n");
+  if (end != stream_end::ended) abort_run(s.debug, "error receiving packet\n");
 
   // 10. Compare the stored file's digest with the one received, once every
   // write has completed; a write that failed (a full disk) fails the run.

@@ -94,25 +94,25 @@ int main(int argc, char* argv[]) {
   start_console();
 
   settings s;
-  sockaddr_in peer{};
   key_schedule server_schedule{};
   key_schedule session{};
   ticket::receive_buffer rx{};
   std::array<std::uint8_t, ticket::ticket_area_len> ticket_area{};
-  std::array<std::uint8_t, ticket::authenticator_size> auth_area{};
-  std::array<std::uint8_t, ticket::ap_err_size> ap_err{};
-  std::array<std::uint8_t, ticket::ap_rep_size> ap_rep{};
-  std::array<std::uint8_t, ticket::prv_body_size> body{};
-  std::array<std::uint8_t, ticket::krb_prv_size> envelope{};
-  // A batch of APP_DATA envelopes, encrypted one after another and then sent
-  // in one call.
-  std::array<std::uint8_t, max_batch * ticket::krb_prv_size> batch{};
-  sha1_digest digest{};
   // The input stream reads through this in large pieces; the 972-byte reads
   // of a delivery are then copies from memory, not one system call each.
   // Static: stdio may use it until the stream is closed, which an early end
   // leaves to exit.
   static std::array<char, 65536> stream_buffer;
+  sockaddr_in peer{};
+  std::array<std::uint8_t, ticket::authenticator_size> auth_area{};
+  std::array<std::uint8_t, ticket::ap_err_size> ap_err{};
+  std::array<std::uint8_t, ticket::ap_rep_size> ap_rep{};
+  // A batch of APP_DATA envelopes, encrypted one after another and then sent
+  // in one call.
+  std::array<std::uint8_t, max_batch * ticket::krb_prv_size> batch{};
+  std::array<std::uint8_t, ticket::prv_body_size> body{};
+  std::array<std::uint8_t, ticket::krb_prv_size> envelope{};
+  sha1_digest digest{};
 
   // 1. Read the command line.
   if (argc - 1 != fixed_args && argc - 1 != fixed_args + 1) {
