@@ -52,6 +52,15 @@ void vabort_run(bool debug, const char* diagnostic, va_list args) {
   abort_run();
 }
 
+void say(const char* program, const char* format, ...) {
+  std::fprintf(stderr, "%s: ", program);
+  va_list args;
+  va_start(args, format);
+  std::vfprintf(stderr, format, args);
+  va_end(args);
+  std::fputc('\n', stderr);
+}
+
 void note_capped_receive_buffer(const char* program, int granted, int wanted) {
   if (granted <= 0 || granted >= wanted) return;
   std::fprintf(stderr,

@@ -40,6 +40,10 @@ void debug_print(bool debug, const char* format, ...) __attribute__((format(prin
 // abort_run with the diagnostic's arguments already gathered.
 [[noreturn]] void vabort_run(bool debug, const char* diagnostic, va_list args) __attribute__((format(printf, 2, 0)));
 
+// Says on standard error, in every mode, one line: the program's name, a
+// colon, then the text. Standard output, which callers parse, stays as it is.
+void say(const char* program, const char* format, ...) __attribute__((format(printf, 2, 3)));
+
 // Says once on standard error, never on standard output, that the system
 // granted a smaller socket receive buffer than wanted (both as the kernel
 // counts them) and which setting lifts the cap. Says nothing otherwise.

@@ -7,6 +7,7 @@
 
 #include <sys/stat.h>
 
+#include "common/input_file.h"
 #include "common/numbers.h"
 #include "common/secret_arg.h"
 #include "common/sha1.h"
@@ -101,8 +102,8 @@ int main(int argc, char* argv[]) {
   s.input_file = argv[3];
 
   // 2. The input file must exist; said in every mode, before anything else.
-  struct stat input_status;
-  if (stat(s.input_file, &input_status) != 0) {
+  struct stat input_stat;
+  if (stat(s.input_file, &input_stat) != 0) {
     std::printf("Input file doesn't exist\n");
     end_run();
   }
@@ -161,7 +162,10 @@ int main(int argc, char* argv[]) {
 
     // 11. Accept, and open the file afresh for this transfer.
     send_or_abort(s.debug, fd, pass_accept, peer);
-    std::FILE* input = std::fopen(s.input_file, "rb");
+    input_status input_state;
+    std::FILE* input = open_input(s.input_file, input_state);
+    if (input_state == input_status::not_regular)
+      say("passfeed", "%s is not a regular file: it cannot be read twice, for the stream and for its digest", s.input_file);
     if (input == nullptr) abort_run(s.debug, "Error opening input file\n");
     std::setvbuf(input, file_buffer.data(), _IOFBF, file_buffer.size());
 

@@ -14,6 +14,7 @@
 
 #include "common/bytes.h"
 #include "common/hex.h"
+#include "common/input_file.h"
 #include "common/numbers.h"
 #include "common/secret_arg.h"
 #include "common/sha1.h"
@@ -216,7 +217,10 @@ int main(int argc, char* argv[]) {
     debug_print(s.debug, "APP_DATA_REQ received\n");
 
     // 15. Open the input file afresh, so each delivery serves its current state.
-    std::FILE* input = std::fopen(s.input_file, "r");
+    input_status input_state;
+    std::FILE* input = open_input(s.input_file, input_state);
+    if (input_state == input_status::not_regular)
+      say("server", "%s is not a regular file: it cannot be read twice, for the stream and for its digest", s.input_file);
     if (input == nullptr) abort_run(s.debug, "Input file cannot be opened\n");
     std::setvbuf(input, stream_buffer.data(), _IOFBF, stream_buffer.size());
 

@@ -82,7 +82,8 @@ TEST(ReceiveFile, TellsEachEndingAndKeepsWhatWasAcceptedBeforeIt) {
       std::array<std::uint8_t, 100> buffer{};
       test_unwrapper unwrapper(buffer.size());
       EXPECT_EQ(receive_file(stream, output, buffer, rest, unwrapper), row.ends) << row.name;
-      (void)output.finish();
+      // Every ending but the closing record has finished the output itself.
+      if (row.ends == stream_end::ended) (void)output.finish();
       std::vector<std::uint8_t> want;
       for (std::size_t i = 0; i < row.kept; ++i) want.insert(want.end(), row.datagrams[i].begin() + 1, row.datagrams[i].end());
       EXPECT_EQ(read_back(path), want) << row.name;
