@@ -175,9 +175,9 @@ int main(int argc, char* argv[]) {
     // gone out.
     stream_sender sender(fd, probed, peer);
     data_sealer sealer(s.debug);
-    const send_status streamed = send_file(sender, input, sealer, batch, data_size);
-    if (streamed == send_status::send_failed) abort_run(s.debug, "Error - packet size too long\n");
-    if (streamed == send_status::read_failed) abort_run(s.debug, "Error reading input file\n");
+    const send_report streamed = send_file(sender, input, sealer, batch, data_size);
+    if (streamed.status == send_status::send_failed) abort_run(s.debug, "Error - packet size too long\n");
+    if (streamed.status == send_status::read_failed) abort_run(s.debug, "Error reading input file\n");
     debug_print(s.debug, "file sended!\n");
     std::fclose(input);
 

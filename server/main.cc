@@ -230,9 +230,9 @@ int main(int argc, char* argv[]) {
     // out, and a file not read whole gets no digest.
     stream_sender sender(fd, probed, peer);
     prv_sealer sealer(body, session, s.debug);
-    const send_status streamed = send_file(sender, input, sealer, batch, ticket::krb_prv_size);
-    if (streamed == send_status::send_failed) abort_run(s.debug, "Error - packet size too long\n");
-    if (streamed == send_status::read_failed) abort_run(s.debug, "Error reading the input file\n");
+    const send_report streamed = send_file(sender, input, sealer, batch, ticket::krb_prv_size);
+    if (streamed.status == send_status::send_failed) abort_run(s.debug, "Error - packet size too long\n");
+    if (streamed.status == send_status::read_failed) abort_run(s.debug, "Error reading the input file\n");
     debug_print(s.debug, "file sended!\n");
     std::fclose(input);
 

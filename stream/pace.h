@@ -22,6 +22,14 @@
 // sender wait, and one that is kept off the CPU for a moment finds the
 // sender stopped short of the overflow.
 //
+// A sender may also be given a cap on its rate, for a path whose slowest
+// link is slower than the sender's own interface: nothing else would hold
+// it back, and the router before that link would drop what its queue cannot
+// hold. Under a cap the datagrams leave in bursts of at most `burst_time`
+// of the rate, each burst when the one before has had its time on the link,
+// so a router's queue of a few milliseconds takes every burst whole. The
+// same-host pacing still applies on top.
+//
 // Nobody may hold a sender for ever through this: a receiver that takes
 // nothing for `stalled_after` is no longer waited for, and in one delivery
 // the sender waits at most `wait_grace` plus one second for every
@@ -72,6 +80,40 @@ inline constexpr std::chrono::milliseconds stalled_after = 500ms;
 // paced_bytes_per_second sent.
 inline constexpr std::chrono::milliseconds wait_grace = 1000ms;
 inline constexpr std::uint64_t paced_bytes_per_second = 32 * 1024 * 1024;
+
+// ---- a cap on the send rate
+
+// What a datagram weighs on the wire under a cap: its UDP payload plus the
+// IPv4 and UDP headers and an Ethernet header, as a router's rate limit on
+// an Ethernet link counts it.
+inline constexpr std::size_t wire_overhead = 20 + 8 + 14;
+// The longest a capped sender sends back to back.
+inline constexpr std::chrono::microseconds burst_time = 2000us;
+
+// Spaces a sender's bursts so that they average bits_per_second on the wire.
+class rate_cap {
+ public:
+  using clock = std::chrono::steady_clock;
+  explicit rate_cap(std::uint64_t bits_per_second) : bits_per_second_(bits_per_second) {}
+
+  // How many datagrams of datagram_size (payload bytes) go out back to back
+  // at most: a burst_time's worth, and at least one.
+  std::size_t burst(std::size_t datagram_size) const;
+
+  // How long to wait, from now, before count datagrams of datagram_size go
+  // out; they are then counted as sent. A sender that was idle earns no
+  // credit for it: a burst never comes faster than the rate allows.
+  clock::duration wait_before(std::size_t count, std::size_t datagram_size, clock::time_point now);
+
+ private:
+  std::uint64_t bits_per_second_;
+  clock::time_point free_at_{};  // when the link has carried everything sent
+};
+
+// What a program chooses of its streams' pacing.
+struct settings {
+  std::uint64_t rate = 0;  // a cap in bits per second on the wire; 0 for none
+};
 
 // A socket's fill as the kernel counts it: bytes queued and its buffer size.
 struct socket_fill {

@@ -90,6 +90,48 @@ TEST(Pacer, NeverWaitsForAReceiverOnAnotherHost) {
   EXPECT_FALSE(pacer.pacing());
 }
 
+struct CapRow {
+  const char* name;
+  std::uint64_t bits_per_second;
+  std::size_t datagram_size;
+  std::size_t burst;  // datagrams back to back
+};
+
+TEST(RateCap, SpacesBurstsToTheRateAsTheWireCountsIt) {
+  const CapRow rows[] = {
+      // 2 ms of 100 Mbit is 25,000 bytes: 24 datagrams of 988 + 42.
+      {"100 Mbit", 100'000'000, 988, 24},
+      {"900 Mbit", 900'000'000, 1012, 213},
+      // A burst is never less than one datagram.
+      {"1 kbit", 1000, 988, 1},
+  };
+  for (const CapRow& row : rows) {
+    pace::rate_cap cap(row.bits_per_second);
+    EXPECT_EQ(cap.burst(row.datagram_size), row.burst) << row.name;
+    // Bursts sent as soon as each may go: the waits add up to the time the
+    // bits take on the link, less the last burst's.
+    auto now = std::chrono::steady_clock::time_point{} + 1h;
+    const auto start = now;
+    constexpr int bursts = 100;
+    for (int i = 0; i < bursts; ++i) now += cap.wait_before(row.burst, row.datagram_size, now);
+    const double burst_bits = 8.0 * static_cast<double>((row.datagram_size + pace::wire_overhead) * row.burst);
+    const double seconds = std::chrono::duration<double>(now - start).count();
+    const double expected = (bursts - 1) * burst_bits / static_cast<double>(row.bits_per_second);
+    EXPECT_NEAR(seconds, expected, 1e-6) << row.name;
+  }
+}
+
+TEST(RateCap, EarnsNoCreditWhileIdle) {
+  pace::rate_cap cap(100'000'000);
+  auto now = std::chrono::steady_clock::time_point{} + 1h;
+  EXPECT_EQ(cap.wait_before(24, 988, now), std::chrono::steady_clock::duration::zero());
+  // A long pause, then two bursts: the second still waits its time.
+  now += 10s;
+  EXPECT_EQ(cap.wait_before(24, 988, now), std::chrono::steady_clock::duration::zero());
+  const auto wait = cap.wait_before(24, 988, now);
+  EXPECT_NEAR(std::chrono::duration<double>(wait).count(), 24 * 1030 * 8 / 1e8, 1e-9);
+}
+
 // The receiver starts emptying its socket before its sender would stop.
 static_assert(!pace::receiver_behind({300, 1000}) && pace::receiver_filling({300, 1000}));
 

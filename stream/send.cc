@@ -1,9 +1,12 @@
 #include "stream/send.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
+#include <chrono>
 
 #include <sched.h>
+#include <time.h>
 #include <sys/socket.h>
 #include <sys/uio.h>
 
@@ -53,14 +56,33 @@ std::size_t send_batch(int fd, batch_features& features, std::span<const std::ui
   return sent;
 }
 
-stream_sender::stream_sender(int fd, const batch_features& probed, const sockaddr_in& peer)
+stream_sender::stream_sender(int fd, const batch_features& probed, const sockaddr_in& peer,
+                             const pace::settings& chosen)
     : fd_(fd), peer_(peer), gauge_(fd, peer), pacer_(gauge_.found() ? &gauge_ : nullptr), features_(probed) {
   features_.coalescing = false;
   features_.segmentation = probed.segmentation && gauge_.found();
+  if (chosen.rate > 0) cap_.emplace(chosen.rate);
 }
 
 std::size_t stream_sender::send(std::span<const std::uint8_t> area, std::size_t datagram_size, std::size_t count) {
-  const std::size_t sent = send_batch(fd_, features_, area, datagram_size, count, peer_);
+  std::size_t sent = 0;
+  if (!cap_) {
+    sent = send_batch(fd_, features_, area, datagram_size, count, peer_);
+  } else {
+    const std::size_t burst = cap_->burst(datagram_size);
+    while (sent < count) {
+      const std::size_t n = std::min(burst, count - sent);
+      const auto wait = cap_->wait_before(n, datagram_size, pace::rate_cap::clock::now());
+      if (wait > pace::rate_cap::clock::duration::zero()) {
+        const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(wait);
+        const timespec pause{seconds.count(), static_cast<long>(std::chrono::nanoseconds(wait - seconds).count())};
+        nanosleep(&pause, nullptr);
+      }
+      const std::size_t went = send_batch(fd_, features_, area.subspan(sent * datagram_size), datagram_size, n, peer_);
+      sent += went;
+      if (went < n) break;
+    }
+  }
   sent_bytes_ += sent * datagram_size;
   // Almost free while nothing else waits for the CPU.
   if (++batches_ % pace::yield_every == 0) sched_yield();
@@ -68,10 +90,16 @@ std::size_t stream_sender::send(std::span<const std::uint8_t> area, std::size_t 
   return sent;
 }
 
-send_status send_file(stream_sender& sender, std::FILE* input, record_sealer& sealer, std::span<std::uint8_t> area,
+send_report send_file(stream_sender& sender, std::FILE* input, record_sealer& sealer, std::span<std::uint8_t> area,
                       std::size_t datagram_size) {
+  send_report report;
   const std::size_t per_batch = datagram_size == 0 ? 0 : std::min(max_batch, area.size() / datagram_size);
-  if (per_batch == 0) return send_status::send_failed;
+  if (per_batch == 0) {
+    report.status = send_status::send_failed;
+    return report;
+  }
+  // File bytes of each record of the batch, counted once it has gone out.
+  std::array<std::size_t, max_batch> got_of{};
   while (!std::feof(input)) {
     std::size_t built = 0;
     bool read_failed = false;
@@ -84,14 +112,19 @@ send_status send_file(stream_sender& sender, std::FILE* input, record_sealer& se
         break;
       }
       sealer.seal(datagram, got);
+      got_of[built] = got;
       ++built;
     }
     const std::size_t sent = sender.send(area, datagram_size, built);
     sealer.sent(sent);
-    if (sent < built) return send_status::send_failed;
+    report.records += sent;
+    for (std::size_t i = 0; i < sent; ++i) report.bytes += got_of[i];
     // A read error would never reach the end of the file; a file not read
     // whole gets no digest.
-    if (read_failed) return send_status::read_failed;
+    if (sent < built || read_failed) {
+      report.status = sent < built ? send_status::send_failed : send_status::read_failed;
+      return report;
+    }
   }
-  return send_status::sent;
+  return report;
 }

@@ -36,12 +36,12 @@ class stream_sender {
   // instead (every ticket transfer through 100 Mbit failed so). Within the
   // host one piece costs the sender and the kernel about what one datagram
   // does.
-  stream_sender(int fd, const batch_features& probed, const sockaddr_in& peer);
+  stream_sender(int fd, const batch_features& probed, const sockaddr_in& peer, const pace::settings& chosen = {});
 
   // Sends count datagrams of datagram_size bytes, laid end to end in area,
-  // as send_batch does, then waits while a client on this host is falling
-  // behind. Returns how many went out; fewer than count only when a send
-  // failed.
+  // as send_batch does, in bursts under the rate cap if there is one; then
+  // waits while a client on this host is falling behind. Returns how many
+  // went out; fewer than count only when a send failed.
   std::size_t send(std::span<const std::uint8_t> area, std::size_t datagram_size, std::size_t count);
 
  private:
@@ -49,6 +49,7 @@ class stream_sender {
   sockaddr_in peer_;
   peer_gauge gauge_;
   pace::pacer pacer_;
+  std::optional<pace::rate_cap> cap_;
   batch_features features_;
   std::size_t batches_ = 0;
   std::uint64_t sent_bytes_ = 0;
@@ -75,11 +76,17 @@ enum class send_status {
   read_failed,  // the file could not be read on; the records before went out
 };
 
+struct send_report {
+  send_status status = send_status::sent;
+  std::uint64_t records = 0;  // datagrams that went out
+  std::uint64_t bytes = 0;    // file bytes in them
+};
+
 // Sends the file in input as records of datagram_size bytes, batch by
 // batch through area (room for at least one datagram). The end of the file
 // is seen only by a read that runs into it, so a file of whole records, an
 // empty one included, ends with a record of no bytes.
-send_status send_file(stream_sender& sender, std::FILE* input, record_sealer& sealer, std::span<std::uint8_t> area,
+send_report send_file(stream_sender& sender, std::FILE* input, record_sealer& sealer, std::span<std::uint8_t> area,
                       std::size_t datagram_size);
 
 #endif

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -77,13 +78,16 @@ TEST(SendFile, SendsTheFileAsRecordsEndedByAShortOne) {
     stream_sender stream(sender.fd, batch_features{}, receiver.self);
     test_sealer sealer;
     std::array<std::uint8_t, max_batch * record_size> area{};
-    EXPECT_EQ(send_file(stream, input, sealer, area, record_size), send_status::sent) << size;
+    const send_report report = send_file(stream, input, sealer, area, record_size);
+    EXPECT_EQ(report.status, send_status::sent) << size;
+    EXPECT_EQ(report.bytes, size);
     std::fclose(input);
     std::filesystem::remove(path);
 
     const std::size_t records = size / record_data + 1;
     EXPECT_EQ(sealer.sealed, records) << size;
     EXPECT_EQ(sealer.reported, records) << size;
+    EXPECT_EQ(report.records, records) << size;
     std::vector<std::uint8_t> got;
     for (std::size_t i = 0; i < records; ++i) {
       std::array<std::uint8_t, 2 * record_size> datagram{};
@@ -97,6 +101,25 @@ TEST(SendFile, SendsTheFileAsRecordsEndedByAShortOne) {
   }
 }
 
+TEST(SendFile, NeverOutrunsItsRateCap) {
+  // 2000 records of 104 bytes, 146 on the wire: 2,336,000 bits, which take
+  // 0.292 s at 8 Mbit, less the first burst's 2 ms. Sleeps are never short,
+  // so this is a floor whatever the machine's load.
+  const auto path = std::filesystem::path(::testing::TempDir()) / ("capped-" + std::to_string(getpid()));
+  std::ofstream(path, std::ios::binary) << std::string(2000 * record_data - 1, 'x');
+  loopback_socket sender, receiver;
+  std::FILE* input = std::fopen(path.c_str(), "rb");
+  ASSERT_NE(input, nullptr);
+  stream_sender stream(sender.fd, batch_features{}, receiver.self, pace::settings{8'000'000});
+  test_sealer sealer;
+  std::array<std::uint8_t, max_batch * record_size> area{};
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(send_file(stream, input, sealer, area, record_size).records, 2000u);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(290));
+  std::fclose(input);
+  std::filesystem::remove(path);
+}
+
 TEST(SendFile, StopsAtAReadErrorWithoutAClosingRecord) {
   // A directory opens for reading, but every read fails.
   std::FILE* input = std::fopen(::testing::TempDir().c_str(), "r");
@@ -105,7 +128,7 @@ TEST(SendFile, StopsAtAReadErrorWithoutAClosingRecord) {
   stream_sender stream(sender.fd, batch_features{}, receiver.self);
   test_sealer sealer;
   std::array<std::uint8_t, max_batch * record_size> area{};
-  EXPECT_EQ(send_file(stream, input, sealer, area, record_size), send_status::read_failed);
+  EXPECT_EQ(send_file(stream, input, sealer, area, record_size).status, send_status::read_failed);
   EXPECT_EQ(sealer.sealed, 0u);
   std::fclose(input);
 }
