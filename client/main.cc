@@ -24,6 +24,7 @@
 #include "common/sha1.h"
 #include "common/udp.h"
 #include "console/console.h"
+#include "console/progress.h"
 #include "stream/file_output.h"
 #include "stream/probe.h"
 #include "stream/receive.h"
@@ -84,8 +85,15 @@ std::uint16_t next_pid(std::uint16_t last) { return static_cast<std::uint16_t>(l
 class prv_unwrapper final : public record_unwrapper {
  public:
   prv_unwrapper(const ticket::receive_buffer& rx, std::span<std::uint8_t, ticket::prv_body_size> body,
-                const key_schedule& session, std::uint32_t validity, bool debug, sha1_digest& received_digest)
-      : rx_(rx), body_(body), session_(session), validity_(validity), debug_(debug), digest_(received_digest) {}
+                const key_schedule& session, std::uint32_t validity, bool debug, sha1_digest& received_digest,
+                progress_line& progress)
+      : rx_(rx),
+        body_(body),
+        session_(session),
+        validity_(validity),
+        debug_(debug),
+        digest_(received_digest),
+        progress_(progress) {}
 
   unwrapped unwrap(const std::uint8_t*) override {
     const std::uint16_t type = ticket::decode_type(rx_);
@@ -121,6 +129,7 @@ class prv_unwrapper final : public record_unwrapper {
     last_pid_ = record.pid;
     return {unwrapped::verdict::data, *data};
   }
+  void stored(std::size_t bytes) override { progress_.add(bytes); }
 
  private:
   __attribute__((format(printf, 2, 3))) unwrapped refuse(const char* diagnostic, ...) {
@@ -139,6 +148,7 @@ class prv_unwrapper final : public record_unwrapper {
   std::uint32_t validity_;
   bool debug_;
   sha1_digest& digest_;
+  progress_line& progress_;
   std::uint16_t last_pid_ = 0;
 };
 
@@ -317,8 +327,11 @@ int main(int argc, char* argv[]) {
   // APP_TERMINATE. Each record is taken as if received alone into the
   // cleared receive buffer. A failure here leaves the records accepted so far
   // in the file.
-  prv_unwrapper unwrapper(rx, body, session, validity, s.debug, received_digest);
-  switch (receive_file(stream, output, rx, leftover::zeroed, unwrapper)) {
+  progress_line progress("client");
+  prv_unwrapper unwrapper(rx, body, session, validity, s.debug, received_digest, progress);
+  const stream_end end = receive_file(stream, output, rx, leftover::zeroed, unwrapper);
+  progress.clear();
+  switch (end) {
     case stream_end::ended:
       break;
     case stream_end::refused:

@@ -13,6 +13,7 @@
 #include "common/sha1.h"
 #include "common/udp.h"
 #include "console/console.h"
+#include "console/progress.h"
 #include "password/codec.h"
 #include "stream/file_output.h"
 #include "stream/probe.h"
@@ -46,7 +47,8 @@ void receive(bool debug, stream_receiver& stream, receive_buffer& rx) {
 // is printed here, in debug mode, before the run ends.
 class data_unwrapper final : public record_unwrapper {
  public:
-  data_unwrapper(bool debug, terminate_fields& closing) : debug_(debug), closing_(closing) {}
+  data_unwrapper(bool debug, terminate_fields& closing, progress_line& progress)
+      : debug_(debug), closing_(closing), progress_(progress) {}
 
   unwrapped unwrap(const std::uint8_t* datagram) override {
     const received in(datagram, receive_size);
@@ -67,8 +69,9 @@ class data_unwrapper final : public record_unwrapper {
     closing_ = decode_terminate(in);
     return {unwrapped::verdict::end, {}};
   }
-  void stored(std::size_t) override {
+  void stored(std::size_t bytes) override {
     debug_print(debug_, "receiving file\n");
+    progress_.add(bytes);
   }
 
  private:
@@ -79,6 +82,7 @@ class data_unwrapper final : public record_unwrapper {
 
   bool debug_;
   terminate_fields& closing_;
+  progress_line& progress_;
   std::uint32_t last_pid_ = 0;
   bool first_ = true;
 };
@@ -171,12 +175,14 @@ int main(int argc, char* argv[]) {
   // 8. The stream starts with a DATA; from there each must be the next in
   // line, until the TERMINATE.
   terminate_fields closing{};
-  data_unwrapper unwrapper(s.debug, closing);
+  progress_line progress("passfetch");
+  data_unwrapper unwrapper(s.debug, closing, progress);
 
   // 9. Store each DATA until the TERMINATE. Not cleared: bytes past the end
   // of a short datagram stay those of the one before. A whole DATA is read
   // where the receiver holds it, with no copy into rx.
   const stream_end end = receive_file(stream, output, rx, leftover::kept, unwrapper);
+  progress.clear();
   if (end == stream_end::refused) abort_run();
   if (end == stream_end::write_failed) abort_run(s.debug, "Error writing output file\n");
   if (end != stream_end::ended) abort_run(s.debug, "error receiving packet\n");
