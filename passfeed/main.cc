@@ -164,8 +164,12 @@ int main(int argc, char* argv[]) {
     send_or_abort(s.debug, fd, pass_accept, peer);
     input_status input_state;
     std::FILE* input = open_input(s.input_file, input_state);
-    if (input_state == input_status::not_regular)
-      say("passfeed", "%s is not a regular file: it cannot be read twice, for the stream and for its digest", s.input_file);
+    // Anything but a regular file cannot be read twice, for the stream and
+    // for its digest: it is refused as a file that cannot be read.
+    if (input_state == input_status::not_regular) {
+      say("passfeed", "%s is not a regular file, and cannot be served", s.input_file);
+      abort_run(s.debug, "Error reading input file\n");
+    }
     if (input == nullptr) abort_run(s.debug, "Error opening input file\n");
     std::setvbuf(input, file_buffer.data(), _IOFBF, file_buffer.size());
 

@@ -219,8 +219,12 @@ int main(int argc, char* argv[]) {
     // 15. Open the input file afresh, so each delivery serves its current state.
     input_status input_state;
     std::FILE* input = open_input(s.input_file, input_state);
-    if (input_state == input_status::not_regular)
-      say("server", "%s is not a regular file: it cannot be read twice, for the stream and for its digest", s.input_file);
+    // Anything but a regular file cannot be read twice, for the stream and
+    // for its digest: it is refused as a file that cannot be read.
+    if (input_state == input_status::not_regular) {
+      say("server", "%s is not a regular file, and cannot be served", s.input_file);
+      abort_run(s.debug, "Error reading the input file\n");
+    }
     if (input == nullptr) abort_run(s.debug, "Input file cannot be opened\n");
     std::setvbuf(input, stream_buffer.data(), _IOFBF, stream_buffer.size());
 

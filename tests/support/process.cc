@@ -31,16 +31,22 @@ Process::Process(const std::string& path, const std::vector<std::string>& args, 
   argv.push_back(nullptr);
   const int fd = open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   if (fd < 0) throw std::runtime_error("cannot create " + output.string());
+  const int error_fd = open(errors_path().c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (error_fd < 0) {
+    close(fd);
+    throw std::runtime_error("cannot create " + errors_path().string());
+  }
   pid_ = fork();
   if (pid_ == 0) {
     dup2(fd, STDOUT_FILENO);
-    dup2(fd, STDERR_FILENO);
+    dup2(error_fd, STDERR_FILENO);
     const int null_in = open("/dev/null", O_RDONLY);
     if (null_in >= 0) dup2(null_in, STDIN_FILENO);
     execv(argv[0], argv.data());
     _exit(127);
   }
   close(fd);
+  close(error_fd);
   if (pid_ < 0) throw std::runtime_error("fork failed");
 }
 
@@ -70,12 +76,20 @@ void Process::stop() {
   reaped_ = true;
 }
 
-std::string Process::output() const {
-  std::ifstream in(output_, std::ios::binary);
+namespace {
+
+std::string text_of(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
   std::ostringstream text;
   text << in.rdbuf();
   return text.str();
 }
+
+}  // namespace
+
+std::string Process::output() const { return text_of(output_); }
+
+std::string Process::errors() const { return text_of(errors_path()); }
 
 bool Process::wait_for_output(const std::string& text, std::chrono::milliseconds deadline) const {
   return wait_until([&] { return output().find(text) != std::string::npos; }, deadline);

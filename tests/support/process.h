@@ -21,8 +21,10 @@ namespace testing_support {
 
 using namespace std::chrono_literals;
 
-// A started program. Its standard output (and error) go to a file; the
-// destructor kills it and reaps it by its own PID if it is still running.
+// A started program. Its standard output goes to a file, its standard error
+// to another beside it (the same name with ".err"), since callers parse the
+// one and people read the other; the destructor kills it and reaps it by its
+// own PID if it is still running.
 class Process {
  public:
   Process(const std::string& path, const std::vector<std::string>& args, const std::filesystem::path& output);
@@ -37,8 +39,10 @@ class Process {
   // Kills and reaps the process now.
   void stop();
   bool running() const { return pid_ > 0 && !reaped_; }
-  // Everything the process has printed so far.
+  // Everything the process has printed so far on standard output.
   std::string output() const;
+  // Everything it has written to standard error so far.
+  std::string errors() const;
   // Waits until output() contains text.
   bool wait_for_output(const std::string& text, std::chrono::milliseconds deadline = 20s) const;
   // Waits until output() is text and nothing more.
@@ -50,6 +54,8 @@ class Process {
   bool reaped_ = false;
   bool signalled_ = false;
   int status_ = 0;
+  std::filesystem::path errors_path() const { return output_.string() + ".err"; }
+
   std::filesystem::path output_;
 };
 
