@@ -39,7 +39,7 @@ ipv4_bytes bytes_of(const sockaddr_in& addr) {
   return bytes;
 }
 
-std::string text_of(const sockaddr_in& addr) {
+std::string host_text(const sockaddr_in& addr) {
   std::array<char, INET_ADDRSTRLEN> text{};
   inet_ntop(AF_INET, &addr.sin_addr, text.data(), text.size());
   return text.data();
@@ -63,8 +63,8 @@ TEST(LocalAddrToward, WithoutAnAddressForTheHostNameTakesTheSourceTowardThePeer)
   for (const sockaddr_in& peer : own_addresses()) {
     for (char** (*lookup)() : {finds_nothing, finds_empty_list}) {
       ipv4_bytes addr{};
-      EXPECT_EQ(local_addr_toward(peer, addr, lookup), local_addr_origin::route) << text_of(peer);
-      EXPECT_EQ(addr, bytes_of(peer)) << text_of(peer);
+      EXPECT_EQ(local_addr_toward(peer, addr, lookup), local_addr_origin::route) << host_text(peer);
+      EXPECT_EQ(addr, bytes_of(peer)) << host_text(peer);
     }
   }
 }
@@ -72,8 +72,8 @@ TEST(LocalAddrToward, WithoutAnAddressForTheHostNameTakesTheSourceTowardThePeer)
 TEST(LocalAddrToward, TakesTheFirstAddressOfTheHostNameWhereThereIsOne) {
   for (const sockaddr_in& peer : own_addresses()) {
     ipv4_bytes addr{};
-    EXPECT_EQ(local_addr_toward(peer, addr, finds_two), local_addr_origin::host_name) << text_of(peer);
-    EXPECT_EQ(addr, (ipv4_bytes{198, 18, 0, 7})) << text_of(peer);
+    EXPECT_EQ(local_addr_toward(peer, addr, finds_two), local_addr_origin::host_name) << host_text(peer);
+    EXPECT_EQ(addr, (ipv4_bytes{198, 18, 0, 7})) << host_text(peer);
   }
 }
 

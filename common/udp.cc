@@ -1,6 +1,7 @@
 #include "common/udp.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include <arpa/inet.h>
@@ -22,6 +23,14 @@ bool resolve_ipv4(const char* name, std::uint16_t port, sockaddr_in& addr) {
   // Both are the four bytes in network order.
   std::memcpy(&addr.sin_addr, entry->h_addr_list[0], sizeof addr.sin_addr);
   return true;
+}
+
+address_text text_of(const sockaddr_in& addr) {
+  address_text text{};
+  char host[INET_ADDRSTRLEN] = {};
+  inet_ntop(AF_INET, &addr.sin_addr, host, sizeof host);
+  std::snprintf(text.data(), text.size(), "%s:%u", host, static_cast<unsigned>(ntohs(addr.sin_port)));
+  return text;
 }
 
 // An IPv4 socket address: family, port and address, every other byte zero.

@@ -1,6 +1,7 @@
 #ifndef COMMON_UDP_H
 #define COMMON_UDP_H
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -23,6 +24,10 @@ inline constexpr int receive_wait_seconds = RECEIVE_WAIT_SECONDS;
 // shared the machine. It is kernel memory, used only while the receiver lags
 // behind.
 inline constexpr int large_receive_buffer = 32 * 1024 * 1024;
+
+// An IPv4 socket address as "a.b.c.d:port".
+using address_text = std::array<char, 22>;
+address_text text_of(const sockaddr_in& addr);
 
 // Resolves a host name or dotted-decimal text to its first IPv4 address and
 // fills addr with it and the port. False when the name gives no IPv4 address.

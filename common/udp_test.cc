@@ -78,4 +78,12 @@ TEST(OpenBoundSocket, BindsEveryLocalAddressAndTellsATakenPort) {
   close(first.fd);
 }
 
+TEST(TextOf, GivesAddressAndPortAsPeopleWriteThem) {
+  sockaddr_in addr = loopback_address(9100);
+  EXPECT_STREQ(text_of(addr).data(), "127.0.0.1:9100");
+  addr.sin_addr.s_addr = htonl(0xC6120001);  // 198.18.0.1
+  addr.sin_port = htons(65535);
+  EXPECT_STREQ(text_of(addr).data(), "198.18.0.1:65535");
+}
+
 }  // namespace

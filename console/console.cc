@@ -61,6 +61,13 @@ void say(const char* program, const char* format, ...) {
   std::fputc('\n', stderr);
 }
 
+void say_delivery(const char* program, const sockaddr_in& peer, std::uint64_t bytes, std::uint64_t records,
+                  double seconds) {
+  const double megabytes = static_cast<double>(bytes) / 1e6;
+  say(program, "sent %llu bytes in %llu records to %s in %.3f s (%.1f MB/s)", static_cast<unsigned long long>(bytes),
+      static_cast<unsigned long long>(records), text_of(peer).data(), seconds, seconds > 0 ? megabytes / seconds : 0.0);
+}
+
 void note_capped_receive_buffer(const char* program, int granted, int wanted) {
   if (granted <= 0 || granted >= wanted) return;
   std::fprintf(stderr,

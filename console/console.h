@@ -44,6 +44,12 @@ void debug_print(bool debug, const char* format, ...) __attribute__((format(prin
 // colon, then the text. Standard output, which callers parse, stays as it is.
 void say(const char* program, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
+// Says on standard error what one delivery sent: the peer, the file bytes
+// and records, the time from its first record to its digest, and the rate.
+// Sent, not received: nothing tells a server what its client kept.
+void say_delivery(const char* program, const sockaddr_in& peer, std::uint64_t bytes, std::uint64_t records,
+                  double seconds);
+
 // Says once on standard error, never on standard output, that the system
 // granted a smaller socket receive buffer than wanted (both as the kernel
 // counts them) and which setting lifts the cap. Says nothing otherwise.

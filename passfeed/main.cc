@@ -2,6 +2,7 @@
 // password, one client after another, until an exchange fails.
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 
@@ -177,6 +178,7 @@ int main(int argc, char* argv[]) {
     // ends on a read that runs into the end of the file, so a file of whole
     // pieces ends with an empty DATA. The DATA read before a read error have
     // gone out.
+    const auto started = std::chrono::steady_clock::now();
     stream_sender sender(fd, probed, peer);
     data_sealer sealer(s.debug);
     const send_report streamed = send_file(sender, input, sealer, batch, data_size);
@@ -192,5 +194,7 @@ int main(int argc, char* argv[]) {
 
     // 14. Done; wait for the next client.
     std::printf("OK\n");
+    say_delivery("passfeed", peer, streamed.bytes, streamed.records + 1,
+                 std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
   }
 }

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -232,6 +233,7 @@ int main(int argc, char* argv[]) {
     // time; a file of whole records, an empty one included, ends with an
     // empty record. After a read error the records read before it have gone
     // out, and a file not read whole gets no digest.
+    const auto started = std::chrono::steady_clock::now();
     stream_sender sender(fd, probed, peer);
     prv_sealer sealer(body, session, s.debug);
     const send_report streamed = send_file(sender, input, sealer, batch, ticket::krb_prv_size);
@@ -247,5 +249,7 @@ int main(int argc, char* argv[]) {
     if (!send_datagram(fd, envelope, peer)) abort_run(s.debug, "Error - packet size too long\n");
     debug_print(s.debug, "file digest sent!\n");
     std::printf("OK\n");
+    say_delivery("server", peer, streamed.bytes, streamed.records + 1,
+                 std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
   }
 }

@@ -28,9 +28,16 @@ class SystemRun {
   virtual ~SystemRun() = default;
   // Whether every server has bound its port.
   virtual bool ready() const = 0;
+  // The program and arguments of a client that stores into output.
+  virtual std::vector<std::string> client_command(const std::filesystem::path& output) = 0;
   // Starts a client that stores into output, with what it prints in
   // dir/client.out.
-  virtual std::unique_ptr<Process> start_client(const std::filesystem::path& output) = 0;
+  std::unique_ptr<Process> start_client(const std::filesystem::path& output) {
+    std::vector<std::string> command = client_command(output);
+    const std::string program = command.front();
+    command.erase(command.begin());
+    return std::make_unique<Process>(program, command, dir / "client.out");
+  }
   // The server that streams the file.
   virtual Process& file_server() = 0;
 
@@ -52,10 +59,9 @@ class TicketRun final : public SystemRun {
     server_.emplace(SERVER_PATH, std::vector<std::string>{server_key, input().string()}, dir / "server.out");
   }
   bool ready() const override { return authserver_->bound() && server_->bound(); }
-  std::unique_ptr<Process> start_client(const std::filesystem::path& output) override {
-    const std::vector<std::string> args = {"127.0.0.1", std::to_string(authserver_->port()), client_key, "127.0.0.1",
-                                           std::to_string(server_->port()), output.string(), "alice", "srv"};
-    return std::make_unique<Process>(CLIENT_PATH, args, dir / "client.out");
+  std::vector<std::string> client_command(const std::filesystem::path& output) override {
+    return {CLIENT_PATH, "127.0.0.1", std::to_string(authserver_->port()), client_key, "127.0.0.1",
+            std::to_string(server_->port()), output.string(), "alice", "srv"};
   }
   Process& file_server() override { return *server_; }
 
@@ -70,10 +76,8 @@ class PasswordRun final : public SystemRun {
     server_.emplace(PASSFEED_PATH, std::vector<std::string>{password, input().string()}, dir / "server.out");
   }
   bool ready() const override { return server_->bound(); }
-  std::unique_ptr<Process> start_client(const std::filesystem::path& output) override {
-    const std::vector<std::string> args = {"127.0.0.1", std::to_string(server_->port()), "x", password, "y",
-                                           output.string()};
-    return std::make_unique<Process>(PASSFETCH_PATH, args, dir / "client.out");
+  std::vector<std::string> client_command(const std::filesystem::path& output) override {
+    return {PASSFETCH_PATH, "127.0.0.1", std::to_string(server_->port()), "x", password, "y", output.string()};
   }
   Process& file_server() override { return *server_; }
 

@@ -1,0 +1,118 @@
+// What the programs say on standard error, which people read: a server's
+// line for each delivery, and a client's progress, only on a terminal.
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <regex>
+#include <string>
+
+#include "tests/support/process.h"
+#include "tests/support/programs.h"
+#include "tests/support/systems.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using namespace testing_support;
+
+constexpr system_kind both[] = {system_kind::ticket, system_kind::password};
+
+// File bytes each record of a system carries.
+std::size_t piece_of(system_kind kind) { return kind == system_kind::ticket ? 972 : 1000; }
+const char* server_of(system_kind kind) { return kind == system_kind::ticket ? "server" : "passfeed"; }
+
+TEST(StandardError, EachDeliveryHasItsLineOnTheServer) {
+  const bytes input = random_bytes(123'456, 5);
+  for (const system_kind kind : both) {
+    SCOPED_TRACE(system_name(kind));
+    const auto run = start_system(kind, input);
+    ASSERT_TRUE(run->ready());
+    for (int client = 1; client <= 2; ++client) {
+      const auto fetched = run->start_client(run->dir / "out");
+      EXPECT_EQ(output_at_exit(*fetched, 30s), "OK\n");
+    }
+    EXPECT_TRUE(run->file_server().wait_for_output("OK\nOK\n", 10s));
+    // The data records and the closing one.
+    const std::size_t records = input.size() / piece_of(kind) + 1 + 1;
+    const std::regex line(std::string(server_of(kind)) + ": sent " + std::to_string(input.size()) + " bytes in " +
+                          std::to_string(records) +
+                          R"( records to 127\.0\.0\.1:[0-9]+ in [0-9]+\.[0-9]{3} s \([0-9]+\.[0-9] MB/s\)\n)");
+    const std::string said = run->file_server().errors();
+    const auto lines = std::distance(std::sregex_iterator(said.begin(), said.end(), line), std::sregex_iterator());
+    EXPECT_EQ(lines, 2) << said;
+    // Standard output stays what callers parse.
+    EXPECT_EQ(run->file_server().output(), "OK\nOK\n");
+  }
+}
+
+// Runs command to its end with standard error on a pseudo-terminal, and
+// returns what it wrote there; standard output goes to out.
+std::string stderr_on_a_terminal(const std::vector<std::string>& command, const std::filesystem::path& out) {
+  const int master = posix_openpt(O_RDWR | O_NOCTTY);
+  if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) return "no pseudo-terminal";
+  const std::string terminal = ptsname(master);
+  std::vector<std::string> words = command;
+  std::vector<char*> argv;
+  for (auto& word : words) argv.push_back(word.data());
+  argv.push_back(nullptr);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int slave = open(terminal.c_str(), O_RDWR);
+    const int output = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    dup2(slave, STDERR_FILENO);
+    dup2(output, STDOUT_FILENO);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  std::string said;
+  const auto until = std::chrono::steady_clock::now() + 60s;
+  int status = 0;
+  bool ended = false;
+  while (std::chrono::steady_clock::now() < until) {
+    pollfd ready{master, POLLIN, 0};
+    if (poll(&ready, 1, 50) > 0 && (ready.revents & POLLIN) != 0) {
+      char chunk[4096];
+      const ssize_t n = read(master, chunk, sizeof chunk);
+      if (n > 0) said.append(chunk, static_cast<std::size_t>(n));
+    }
+    if (!ended && waitpid(pid, &status, WNOHANG) == pid) ended = true;
+    // Drained after the end: the terminal holds what was written last, and
+    // then only hangs up.
+    if (ended && (poll(&ready, 1, 0) <= 0 || (ready.revents & POLLIN) == 0)) break;
+  }
+  if (!ended) {
+    kill(pid, SIGKILL);
+    waitpid(pid, &status, 0);
+  }
+  close(master);
+  return said;
+}
+
+TEST(StandardError, ClientsShowProgressOnATerminalOnly) {
+  // Large enough to take longer than a redraw.
+  const bytes input = random_bytes(std::size_t{120} * 1000 * 1000, 6);
+  for (const system_kind kind : both) {
+    SCOPED_TRACE(system_name(kind));
+    const auto run = start_system(kind, input);
+    ASSERT_TRUE(run->ready());
+    const std::string said = stderr_on_a_terminal(run->client_command(run->dir / "out"), run->dir / "client.out");
+    EXPECT_NE(said.find(" MB/s, "), std::string::npos) << said;
+    // Cleared at the end: the last thing written erases the line.
+    EXPECT_EQ(said.substr(said.size() >= 4 ? said.size() - 4 : 0), "\r\033[K") << said;
+    EXPECT_EQ(read_file(run->dir / "client.out"), bytes({'O', 'K', '\n'}));
+
+    // Not a terminal: nothing.
+    const auto piped = run->start_client(run->dir / "out");
+    EXPECT_EQ(output_at_exit(*piped, 60s), "OK\n");
+    EXPECT_EQ(piped->errors(), "");
+  }
+}
+
+}  // namespace
