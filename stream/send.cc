@@ -93,17 +93,17 @@ std::size_t stream_sender::send(std::span<const std::uint8_t> area, std::size_t 
 send_report send_file(stream_sender& sender, std::FILE* input, record_sealer& sealer, std::span<std::uint8_t> area,
                       std::size_t datagram_size) {
   send_report report;
-  const std::size_t per_batch = datagram_size == 0 ? 0 : std::min(max_batch, area.size() / datagram_size);
-  if (per_batch == 0) {
+  const std::size_t per_fill = datagram_size == 0 ? 0 : std::min(max_fill, area.size() / datagram_size);
+  if (per_fill == 0) {
     report.status = send_status::send_failed;
     return report;
   }
-  // File bytes of each record of the batch, counted once it has gone out.
-  std::array<std::size_t, max_batch> got_of{};
+  // File bytes of each record of the fill, counted once it has gone out.
+  std::array<std::size_t, max_fill> got_of{};
   while (!std::feof(input)) {
     std::size_t built = 0;
     bool read_failed = false;
-    while (built < per_batch && !std::feof(input)) {
+    while (built < per_fill && !std::feof(input)) {
       const auto datagram = area.subspan(built * datagram_size, datagram_size);
       const auto data = sealer.data_area(datagram);
       const std::size_t got = std::fread(data.data(), 1, data.size(), input);
@@ -115,14 +115,23 @@ send_report send_file(stream_sender& sender, std::FILE* input, record_sealer& se
       got_of[built] = got;
       ++built;
     }
-    const std::size_t sent = sender.send(area, datagram_size, built);
-    sealer.sent(sent);
-    report.records += sent;
-    for (std::size_t i = 0; i < sent; ++i) report.bytes += got_of[i];
+    sealer.seal_all(area, built);
+    for (std::size_t first = 0; first < built;) {
+      const std::size_t count = std::min(max_batch, built - first);
+      const std::size_t sent = sender.send(area.subspan(first * datagram_size), datagram_size, count);
+      sealer.sent(sent);
+      report.records += sent;
+      for (std::size_t i = first; i < first + sent; ++i) report.bytes += got_of[i];
+      if (sent < count) {
+        report.status = send_status::send_failed;
+        return report;
+      }
+      first += count;
+    }
     // A read error would never reach the end of the file; a file not read
     // whole gets no digest.
-    if (sent < built || read_failed) {
-      report.status = sent < built ? send_status::send_failed : send_status::read_failed;
+    if (read_failed) {
+      report.status = send_status::read_failed;
       return report;
     }
   }

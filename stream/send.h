@@ -21,6 +21,11 @@
 // The most datagrams that send_batch takes in one call.
 inline constexpr std::size_t max_batch = 64;
 
+// The most records send_file reads and seals before it sends them: a sealer
+// that seals many records in one call (a cipher whose lanes run across
+// records) needs hundreds to pay.
+inline constexpr std::size_t max_fill = 512;
+
 // Sends count datagrams of datagram_size bytes, laid end to end in area, to
 // `to`, in order. Returns how many went out, counted from the first; fewer
 // than count only when a send failed.
@@ -65,6 +70,12 @@ class record_sealer {
   virtual std::span<std::uint8_t> data_area(std::span<std::uint8_t> datagram) = 0;
   // Numbers and seals the next record, whose got file bytes are in place.
   virtual void seal(std::span<std::uint8_t> datagram, std::size_t got) = 0;
+  // Called once the count records laid end to end in area are sealed, and
+  // before any of them is sent: a sealer may do its work for all at once.
+  virtual void seal_all(std::span<std::uint8_t> area, std::size_t count) {
+    (void)area;
+    (void)count;
+  }
   // Told after each batch how many datagrams of it went out.
   virtual void sent(std::size_t count) { (void)count; }
 };
@@ -82,10 +93,11 @@ struct send_report {
   std::uint64_t bytes = 0;    // file bytes in them
 };
 
-// Sends the file in input as records of datagram_size bytes, batch by
-// batch through area (room for at least one datagram). The end of the file
-// is seen only by a read that runs into it, so a file of whole records, an
-// empty one included, ends with a record of no bytes.
+// Sends the file in input as records of datagram_size bytes, reading and
+// sealing as many as area holds (at most max_fill) and sending them in
+// batches. The end of the file is seen only by a read that runs into it, so
+// a file of whole records, an empty one included, ends with a record of no
+// bytes.
 send_report send_file(stream_sender& sender, std::FILE* input, record_sealer& sealer, std::span<std::uint8_t> area,
                       std::size_t datagram_size);
 
