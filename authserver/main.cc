@@ -1,7 +1,8 @@
 // authserver: the authentication server the ticket programs are run and
 // tested against. It answers every AS_REQ for the one application server it
 // serves with a fresh session key and a ticket for that server, and every
-// other datagram with AS_ERR, one request after another, for ever.
+// other request with AS_ERR, one request after another, for ever. Replies
+// (AS_REP, AS_ERR) and datagrams from its own socket are dropped unanswered.
 
 #include <array>
 #include <cctype>
@@ -44,7 +45,7 @@ constexpr const char* usage =
     "              or source for the source address of each request (default: this host's own first\n"
     "              address for a request from this host, the source address for any other, and for\n"
     "              every request when this host's name has no address)\n"
-    "  -DDEBUG     as the last argument: one line per answer\n";
+    "  -DDEBUG     as the last argument: one line per answer or dropped datagram\n";
 
 struct settings {
   std::uint16_t port = 0;
@@ -111,6 +112,22 @@ ticket::ipv4_addr ticket_address(const settings& s, const sockaddr_in& from) {
   bool local = source[0] == 127;
   for (std::size_t i = 0; i < s.local_count; ++i) local = local || source == s.local_addrs[i];
   return local ? s.local_addrs[0] : source;
+}
+
+// A type this server only ever sends. Answering one would let a single forged
+// datagram set two authentication servers answering each other for ever.
+bool is_reply_type(std::uint16_t type) { return type == ticket::AS_REP || type == ticket::AS_ERR; }
+
+// True when from is this server's own socket: its port at one of this host's
+// addresses. A datagram to one of the host's own addresses leaves from that
+// address, so an address is the host's when the route toward it starts there;
+// the whole loopback network is the host's. Its answer would come straight
+// back to it.
+bool from_own_socket(const sockaddr_in& from, std::uint16_t port) {
+  if (ntohs(from.sin_port) != port) return false;
+  if ((ntohl(from.sin_addr.s_addr) >> 24) == 127) return true;
+  ipv4_bytes source{};
+  return source_addr_toward(from, source) && source == addr_of(from);
 }
 
 // Dotted-decimal text of a 4-byte address.
@@ -187,8 +204,18 @@ int main(int argc, char* argv[]) {
     const auto from_text = addr_text(addr_of(from));
     const unsigned from_port = ntohs(from.sin_port);
 
-    // 5. Refuse anything but an AS_REQ for the application server served.
+    // 5. Drop a reply and anything from this very socket, unanswered.
     const std::uint16_t type = ticket::decode_type(rx);
+    if (is_reply_type(type)) {
+      debug_print(s.debug, "dropped from %s:%u: type %d is a reply, not answered\n", from_text.data(), from_port, type);
+      continue;
+    }
+    if (from_own_socket(from, s.port)) {
+      debug_print(s.debug, "dropped from %s:%u: this server's own address, not answered\n", from_text.data(), from_port);
+      continue;
+    }
+
+    // 6. Refuse anything but an AS_REQ for the application server served.
     const ticket::as_req_fields req = ticket::decode_as_req(rx);
     if (type != ticket::AS_REQ || req.server_id != s.server_id) {
       ticket::encode_as_err(as_err);
@@ -202,17 +229,17 @@ int main(int argc, char* argv[]) {
       continue;
     }
 
-    // 6. Draw a fresh session key.
+    // 7. Draw a fresh session key.
     if (!draw_session_key(tkt.session_key)) abort_run(s.debug, "No random bytes for a session key\n");
 
-    // 7. Issue the ticket under the server key.
+    // 8. Issue the ticket under the server key.
     tkt.client_id = req.client_id;
     tkt.client_addr = ticket_address(s, from);
     tkt.timestamp = ticket::clock_now();
     tkt.lifetime = s.lifetime;
     ticket::make_ticket(rep.ticket, server_schedule, tkt);
 
-    // 8. Send the AS_REP under the client key.
+    // 9. Send the AS_REP under the client key.
     rep.session_key = tkt.session_key;
     rep.server_id = s.server_id;
     rep.timestamp = tkt.timestamp;
