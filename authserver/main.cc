@@ -15,9 +15,10 @@
 
 #include "authserver/session_key.h"
 #include "common/console.h"
+#include "common/credentials.h"
 #include "common/hex.h"
 #include "common/local_addr.h"
-#include "common/secret_arg.h"
+#include "common/options.h"
 #include "common/udp.h"
 #include "ticket/codec.h"
 #include "ticket/des.h"
@@ -150,9 +151,15 @@ int main(int argc, char* argv[]) {
   key_schedule server_schedule{};
   ticket::ticket_fields tkt{};
   ticket::as_rep_fields rep{};
+  // One character more than a key text, so a longer one stays too long.
+  std::array<std::array<char, 2 * std::tuple_size_v<des_key> + 2>, 2> key_texts{};
 
-  // 1. Read the command line. "-DDEBUG" counts only as the last of five or
-  // more arguments; any other seventh argument is ignored.
+  // 1. Read the command line: the options, then the arguments after them.
+  // "-DDEBUG" counts only as the last of five or more arguments; any other
+  // seventh argument is ignored.
+  const program_options options = read_options(argc, argv);
+  argc -= options.first_positional - 1;
+  argv += options.first_positional - 1;
   int args = argc - 1;
   if (args < 4 || args > 7) {
     std::printf("%s", usage);
@@ -165,10 +172,12 @@ int main(int argc, char* argv[]) {
     --args;
   }
   if (!parse_u16(argv[1], s.port)) abort_run(s.debug, "port is not a number from 0 to 65535\n");
-  if (!parse_key(argv[2], s.client_key, client_schedule)) abort_run(s.debug, "Incorrect client key\n");
-  hide_argument(argv[2]);
-  if (!parse_key(argv[3], s.server_key, server_schedule)) abort_run(s.debug, "Incorrect server key\n");
-  hide_argument(argv[3]);
+  const secret_text client_key = take_secret(options.credentials, argv[2], key_texts[0]);
+  if (client_key.text == nullptr) abort_credential(s.debug, "authserver", argv[2], credential_reason(client_key.error));
+  if (!parse_key(client_key.text, s.client_key, client_schedule)) abort_run(s.debug, "Incorrect client key\n");
+  const secret_text server_key = take_secret(options.credentials, argv[3], key_texts[1]);
+  if (server_key.text == nullptr) abort_credential(s.debug, "authserver", argv[3], credential_reason(server_key.error));
+  if (!parse_key(server_key.text, s.server_key, server_schedule)) abort_run(s.debug, "Incorrect server key\n");
   if (!ticket::make_id(argv[4], s.server_id)) abort_run(s.debug, "serverID longer than %zu bytes\n", ticket::id_len);
   if (args >= 5 && !parse_u16(argv[5], s.lifetime)) abort_run(s.debug, "lifetime is not a number from 0 to 65535\n");
   if (args >= 6) {

@@ -14,9 +14,10 @@
 #include "common/batch.h"
 #include "common/bytes.h"
 #include "common/console.h"
+#include "common/credentials.h"
 #include "common/hex.h"
 #include "common/numbers.h"
-#include "common/secret_arg.h"
+#include "common/options.h"
 #include "common/sha1.h"
 #include "common/stream_sender.h"
 #include "common/udp.h"
@@ -86,14 +87,20 @@ int main(int argc, char* argv[]) {
   // leaves to exit.
   static std::array<char, 65536> stream_buffer;
 
-  // 1. Read the command line.
+  // 1. Read the command line: the options, then the arguments after them.
+  const program_options options = read_options(argc, argv);
+  argc -= options.first_positional - 1;
+  argv += options.first_positional - 1;
   if (argc - 1 != fixed_args && argc - 1 != fixed_args + 1) {
     std::printf("usage: server <serverport> <authserverkey> <inputfile>\n");
     end_run();
   }
   s.debug = debug_switch(argc, argv, fixed_args);
-  to_hex(argv[2], s.server_key);
-  hide_argument(argv[2]);
+  // One character more than a key, which to_hex reads no further than.
+  std::array<char, 2 * std::tuple_size_v<des_key> + 2> key_text{};
+  const secret_text key = take_secret(options.credentials, argv[2], key_text);
+  if (key.text == nullptr) abort_credential(s.debug, "server", argv[2], credential_reason(key.error));
+  to_hex(key.text, s.server_key);
   s.port = port_number(argv[1]);
   s.input_file = argv[3];
 
