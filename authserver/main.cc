@@ -46,7 +46,7 @@ constexpr const char* usage =
     "              or source for the source address of each request (default: this host's own first\n"
     "              address for a request from this host, the source address for any other, and for\n"
     "              every request when this host's name has no address)\n"
-    "  -DDEBUG     as the last argument: one line per answer or dropped datagram\n";
+    "  -DDEBUG     as the last argument: one line per answer\n";
 
 struct settings {
   std::uint16_t port = 0;
