@@ -8,6 +8,8 @@
 #                                    container_leader (systemd's PID)
 #   container_run CMD...             runs CMD inside (every namespace)
 #   container_stop                   powers it off and removes what it left
+#   container_sweep PREFIX           removes what containers named PREFIX-PID
+#                                    left when their run (PID) was killed
 #
 # Every wait is bounded; container_stop is safe to call at any point, more
 # than once, and should be the caller's EXIT trap.
@@ -16,6 +18,21 @@ container_nspawn_pid=     # the nspawn process, while it runs
 container_leader=         # systemd inside, PID 1 of the container
 container_name=
 container_cgroup=         # our own cgroup, under both hierarchies
+container_lock=           # nspawn's lock file for the root folder
+
+# container_alive PID: PID runs (a zombie does not).
+container_alive() {
+  local state
+  state=$(sed -n 's/^State:[[:space:]]*\([A-Z]\).*/\1/p' "/proc/$1/status" 2>/dev/null)
+  [[ -n $state && $state != Z ]]
+}
+
+# container_lock_of DIR: the lock file nspawn keeps for a root folder while
+# it runs; a killed nspawn leaves it behind.
+container_lock_of() {
+  local id
+  id=$(stat -c '%d:%i' "$1" 2>/dev/null) && echo "/run/systemd/nspawn/locks/inode-$id"
+}
 
 # container_root TAR PACKAGES...: a minimal Debian 12 root holding PACKAGES,
 # as a tarball; made once (about two minutes) and kept.
@@ -51,6 +68,7 @@ container_boot() {
   container_name=$3
   container_cgroup=$container_name
   mkdir -p "$dir"
+  container_lock=$(container_lock_of "$dir")
   tar -xf "$tar" -C "$dir" || return 1
   (
     container_in_cgroup
@@ -88,6 +106,19 @@ container_run() {
   nsenter -t "$container_leader" -a "$@"
 }
 
+# container_sweep PREFIX: for each cgroup of a container named PREFIX-PID
+# whose run PID has ended without cleaning up (killed by a time-out, say):
+# kills what is left in it and removes it, as container_stop would have.
+container_sweep() {
+  local group name
+  for group in /sys/fs/cgroup/systemd/"$1"-* /sys/fs/cgroup/unified/"$1"-*; do
+    [[ -d $group ]] || continue
+    name=$(basename "$group")
+    container_alive "${name##*-}" && continue
+    (container_cgroup=$name container_name=$name && container_stop)
+  done
+}
+
 # container_stop: asks systemd inside to power off and waits up to 15 s for
 # nspawn to end, then kills whatever is left in the container's cgroup, and
 # removes the cgroup folders and nspawn's run-time files for the machine.
@@ -110,13 +141,15 @@ container_stop() {
     while read -r pid; do
       kill -KILL "$pid" 2>/dev/null || true
     done < <(find "/sys/fs/cgroup/$hierarchy/$container_cgroup" -name cgroup.procs -exec cat {} + 2>/dev/null)
-    for _ in $(seq 50); do
+    # Killed processes leave their groups only once reaped.
+    for _ in $(seq 150); do
       find "/sys/fs/cgroup/$hierarchy/$container_cgroup" -depth -type d -exec rmdir {} \; 2>/dev/null || true
       [[ -d /sys/fs/cgroup/$hierarchy/$container_cgroup ]] || break
       sleep 0.1
     done
   done
   rm -rf "/run/systemd/nspawn/propagate/$container_name" "/run/systemd/nspawn/unix-export/$container_name"
+  [[ -n ${container_lock:-} ]] && rm -f "$container_lock"
   rmdir /run/systemd/nspawn/propagate /run/systemd/nspawn/unix-export /run/systemd/nspawn/locks /run/systemd/nspawn \
     2>/dev/null || true
   container_cgroup=
