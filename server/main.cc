@@ -96,7 +96,7 @@ int main(int argc, char* argv[]) {
     end_run();
   }
   s.debug = debug_switch(argc, argv, fixed_args);
-  // One character more than a key, which to_hex reads no further than.
+  // Room for one character more than a key text; to_hex reads the first 16.
   std::array<char, 2 * std::tuple_size_v<des_key> + 2> key_text{};
   const secret_text key = take_secret(options.credentials, argv[2], key_text);
   if (key.text == nullptr) abort_credential(s.debug, "server", argv[2], credential_reason(key.error));
