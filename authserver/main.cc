@@ -12,6 +12,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <sys/socket.h>
 
 #include "authserver/session_key.h"
 #include "common/console.h"
@@ -205,6 +206,11 @@ int main(int argc, char* argv[]) {
   if (!sock.opened) abort_run(s.debug, "Error while opening socket\n");
   if (!sock.bound) abort_run(s.debug, "Error binding to socket\n");
   const int fd = sock.fd;
+  // The port actually bound, which port 0 leaves to the system.
+  sockaddr_in bound{};
+  socklen_t bound_len = sizeof bound;
+  const std::uint16_t own_port =
+      getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &bound_len) == 0 ? ntohs(bound.sin_port) : s.port;
 
   for (;;) {
     // 4. Receive a request; the answer goes to its sender.
@@ -219,8 +225,9 @@ int main(int argc, char* argv[]) {
       debug_print(s.debug, "dropped from %s:%u: type %d is a reply, not answered\n", from_text.data(), from_port, type);
       continue;
     }
-    if (from_own_socket(from, s.port)) {
-      debug_print(s.debug, "dropped from %s:%u: this server's own address, not answered\n", from_text.data(), from_port);
+    if (from_own_socket(from, own_port)) {
+      debug_print(s.debug, "dropped from %s:%u: this server's own address, not answered\n", from_text.data(),
+                  from_port);
       continue;
     }
 

@@ -218,14 +218,16 @@ TEST(CredentialsOption, CredentialsThatCannotBeReadEndTheRun) {
   write_file(input, {1, 2, 3});
   const std::string no_name = "not a credential name (empty, or holds '/' or '..')";
   const Row rows[] = {
-      {"server, parent", SERVER_PATH, {"9", "../key", input}, true, "server: credential ../key: " + no_name + "\nABORT\n"},
+      {"server, parent", SERVER_PATH, {"9", "../key", input}, true,
+       "server: credential ../key: " + no_name + "\nABORT\n"},
       {"server, path", SERVER_PATH, {"9", "/etc/passwd", input, "-DDEBUG"}, true,
        "server: credential /etc/passwd: " + no_name + "\ncredential /etc/passwd: " + no_name + "\nABORT\n"},
       {"server, missing", SERVER_PATH, {"9", "nothing", input}, true,
        "server: credential nothing: cannot be read\nABORT\n"},
       {"server, no directory", SERVER_PATH, {"9", "key", input}, false,
        "server: credential key: no credentials directory ($CREDENTIALS_DIRECTORY is not set)\nABORT\n"},
-      {"passfeed, empty name", PASSFEED_PATH, {"9", "", input}, true, "passfeed: credential : " + no_name + "\nABORT\n"},
+      {"passfeed, empty name", PASSFEED_PATH, {"9", "", input}, true,
+       "passfeed: credential : " + no_name + "\nABORT\n"},
       {"authserver, server key missing", AUTHSERVER_PATH, {"9", "key", "other", "srv"}, true,
        "authserver: credential other: cannot be read\nABORT\n"},
   };
