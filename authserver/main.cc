@@ -1,7 +1,8 @@
 // authserver: the authentication server the ticket programs are run and
 // tested against. It answers every AS_REQ for the one application server it
 // serves with a fresh session key and a ticket for that server, and every
-// other datagram with AS_ERR, one request after another, for ever.
+// other request with AS_ERR, one request after another, for ever. Replies
+// (AS_REP, AS_ERR) and datagrams from its own socket are dropped unanswered.
 
 #include <array>
 #include <cctype>
@@ -11,12 +12,14 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <sys/socket.h>
 
 #include "authserver/session_key.h"
+#include "common/credentials.h"
 #include "console/console.h"
 #include "common/hex.h"
 #include "common/local_addr.h"
-#include "common/secret_arg.h"
+#include "common/options.h"
 #include "common/udp.h"
 #include "ticket/codec.h"
 #include "ticket/des.h"
@@ -113,6 +116,22 @@ ticket::ipv4_addr ticket_address(const settings& s, const sockaddr_in& from) {
   return local ? s.local_addrs[0] : source;
 }
 
+// A type this server only ever sends. Answering one would let a single forged
+// datagram set two authentication servers answering each other for ever.
+bool is_reply_type(std::uint16_t type) { return type == ticket::AS_REP || type == ticket::AS_ERR; }
+
+// True when from is this server's own socket: its port at one of this host's
+// addresses. A datagram to one of the host's own addresses leaves from that
+// address, so an address is the host's when the route toward it starts there;
+// the whole loopback network is the host's. Its answer would come straight
+// back to it.
+bool from_own_socket(const sockaddr_in& from, std::uint16_t port) {
+  if (ntohs(from.sin_port) != port) return false;
+  if ((ntohl(from.sin_addr.s_addr) >> 24) == 127) return true;
+  ipv4_bytes source{};
+  return source_addr_toward(from, source) && source == addr_of(from);
+}
+
 // Dotted-decimal text of a 4-byte address.
 std::array<char, INET_ADDRSTRLEN> addr_text(const ticket::ipv4_addr& addr) {
   std::array<char, INET_ADDRSTRLEN> text{};
@@ -133,9 +152,15 @@ int main(int argc, char* argv[]) {
   key_schedule server_schedule{};
   ticket::ticket_fields tkt{};
   ticket::as_rep_fields rep{};
+  // One character more than a key text, so a longer one stays too long.
+  std::array<std::array<char, 2 * std::tuple_size_v<des_key> + 2>, 2> key_texts{};
 
-  // 1. Read the command line. "-DDEBUG" counts only as the last of five or
-  // more arguments; any other seventh argument is ignored.
+  // 1. Read the command line: the options, then the arguments after them.
+  // "-DDEBUG" counts only as the last of five or more arguments; any other
+  // seventh argument is ignored.
+  const program_options options = read_options(argc, argv);
+  argc -= options.first_positional - 1;
+  argv += options.first_positional - 1;
   int args = argc - 1;
   if (args < 4 || args > 7) {
     std::printf("%s", usage);
@@ -148,10 +173,12 @@ int main(int argc, char* argv[]) {
     --args;
   }
   if (!parse_u16(argv[1], s.port)) abort_run(s.debug, "port is not a number from 0 to 65535\n");
-  if (!parse_key(argv[2], s.client_key, client_schedule)) abort_run(s.debug, "Incorrect client key\n");
-  hide_argument(argv[2]);
-  if (!parse_key(argv[3], s.server_key, server_schedule)) abort_run(s.debug, "Incorrect server key\n");
-  hide_argument(argv[3]);
+  const secret_text client_key = take_secret(options.credentials, argv[2], key_texts[0]);
+  if (client_key.text == nullptr) abort_credential(s.debug, "authserver", argv[2], credential_reason(client_key.error));
+  if (!parse_key(client_key.text, s.client_key, client_schedule)) abort_run(s.debug, "Incorrect client key\n");
+  const secret_text server_key = take_secret(options.credentials, argv[3], key_texts[1]);
+  if (server_key.text == nullptr) abort_credential(s.debug, "authserver", argv[3], credential_reason(server_key.error));
+  if (!parse_key(server_key.text, s.server_key, server_schedule)) abort_run(s.debug, "Incorrect server key\n");
   if (!ticket::make_id(argv[4], s.server_id)) abort_run(s.debug, "serverID longer than %zu bytes\n", ticket::id_len);
   if (args >= 5 && !parse_u16(argv[5], s.lifetime)) abort_run(s.debug, "lifetime is not a number from 0 to 65535\n");
   if (args >= 6) {
@@ -179,6 +206,11 @@ int main(int argc, char* argv[]) {
   if (!sock.opened) abort_run(s.debug, "Error while opening socket\n");
   if (!sock.bound) abort_run(s.debug, "Error binding to socket\n");
   const int fd = sock.fd;
+  // The port actually bound, which port 0 leaves to the system.
+  sockaddr_in bound{};
+  socklen_t bound_len = sizeof bound;
+  const std::uint16_t own_port =
+      getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &bound_len) == 0 ? ntohs(bound.sin_port) : s.port;
 
   for (;;) {
     // 4. Receive a request; the answer goes to its sender.
@@ -187,8 +219,19 @@ int main(int argc, char* argv[]) {
     const auto from_text = addr_text(addr_of(from));
     const unsigned from_port = ntohs(from.sin_port);
 
-    // 5. Refuse anything but an AS_REQ for the application server served.
+    // 5. Drop a reply and anything from this very socket, unanswered.
     const std::uint16_t type = ticket::decode_type(rx);
+    if (is_reply_type(type)) {
+      debug_print(s.debug, "dropped from %s:%u: type %d is a reply, not answered\n", from_text.data(), from_port, type);
+      continue;
+    }
+    if (from_own_socket(from, own_port)) {
+      debug_print(s.debug, "dropped from %s:%u: this server's own address, not answered\n", from_text.data(),
+                  from_port);
+      continue;
+    }
+
+    // 6. Refuse anything but an AS_REQ for the application server served.
     const ticket::as_req_fields req = ticket::decode_as_req(rx);
     if (type != ticket::AS_REQ || req.server_id != s.server_id) {
       ticket::encode_as_err(as_err);
@@ -202,17 +245,17 @@ int main(int argc, char* argv[]) {
       continue;
     }
 
-    // 6. Draw a fresh session key.
+    // 7. Draw a fresh session key.
     if (!draw_session_key(tkt.session_key)) abort_run(s.debug, "No random bytes for a session key\n");
 
-    // 7. Issue the ticket under the server key.
+    // 8. Issue the ticket under the server key.
     tkt.client_id = req.client_id;
     tkt.client_addr = ticket_address(s, from);
     tkt.timestamp = ticket::clock_now();
     tkt.lifetime = s.lifetime;
     ticket::make_ticket(rep.ticket, server_schedule, tkt);
 
-    // 8. Send the AS_REP under the client key.
+    // 9. Send the AS_REP under the client key.
     rep.session_key = tkt.session_key;
     rep.server_id = s.server_id;
     rep.timestamp = tkt.timestamp;

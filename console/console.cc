@@ -52,6 +52,11 @@ void vabort_run(bool debug, const char* diagnostic, va_list args) {
   abort_run();
 }
 
+void abort_credential(bool debug, const char* program, const char* name, const char* reason) {
+  std::fprintf(stderr, "%s: credential %s: %s\n", program, name, reason);
+  abort_run(debug, "credential %s: %s\n", name, reason);
+}
+
 void say(const char* program, const char* format, ...) {
   std::fprintf(stderr, "%s: ", program);
   va_list args;

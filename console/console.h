@@ -50,6 +50,12 @@ void say(const char* program, const char* format, ...) __attribute__((format(pri
 void say_delivery(const char* program, const sockaddr_in& peer, std::uint64_t bytes, std::uint64_t records,
                   double seconds);
 
+// Fails because the secret argument name could not be read from the service
+// manager's credentials: says so on standard error in every mode (standard
+// output stays as its callers parse it), then ends as abort_run does, with
+// the same words as its diagnostic.
+[[noreturn]] void abort_credential(bool debug, const char* program, const char* name, const char* reason);
+
 // Says once on standard error, never on standard output, that the system
 // granted a smaller socket receive buffer than wanted (both as the kernel
 // counts them) and which setting lifts the cap. Says nothing otherwise.

@@ -9,8 +9,9 @@
 #include <sys/stat.h>
 
 #include "common/input_file.h"
+#include "common/credentials.h"
 #include "common/numbers.h"
-#include "common/secret_arg.h"
+#include "common/options.h"
 #include "common/sha1.h"
 #include "common/udp.h"
 #include "console/console.h"
@@ -94,12 +95,18 @@ int main(int argc, char* argv[]) {
   encode_pass_accept(pass_accept);
   encode_pass_reject(pass_reject);
 
-  // 1. Check the argument count.
+  // 1. Read the options, then check the count of the arguments after them.
+  const program_options options = read_options(argc, argv);
+  argc -= options.first_positional - 1;
+  argv += options.first_positional - 1;
   if (argc - 1 != fixed_args && argc - 1 != fixed_args + 1) {
     std::printf("usage: passfeed <serverport> <password> <input file>\n");
     end_run();
   }
-  s.password = take_argument(argv[2], password_text);
+  const secret_text password = take_secret(options.credentials, argv[2], password_text);
+  if (password.text == nullptr)
+    abort_credential(debug_switch(argc, argv, fixed_args), "passfeed", argv[2], credential_reason(password.error));
+  s.password = password.text;
   s.input_file = argv[3];
 
   // 2. The input file must exist; said in every mode, before anything else.

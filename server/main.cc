@@ -14,10 +14,11 @@
 #include <netinet/in.h>
 
 #include "common/bytes.h"
+#include "common/credentials.h"
 #include "common/hex.h"
 #include "common/input_file.h"
 #include "common/numbers.h"
-#include "common/secret_arg.h"
+#include "common/options.h"
 #include "common/sha1.h"
 #include "common/udp.h"
 #include "console/console.h"
@@ -116,14 +117,21 @@ int main(int argc, char* argv[]) {
   std::array<std::uint8_t, ticket::krb_prv_size> envelope{};
   sha1_digest digest{};
 
-  // 1. Read the command line.
+  // 1. Read the command line: the options, then the arguments after them.
+  const program_options options = read_options(argc, argv);
+  argc -= options.first_positional - 1;
+  argv += options.first_positional - 1;
   if (argc - 1 != fixed_args && argc - 1 != fixed_args + 1) {
     std::printf("usage: server <serverport> <authserverkey> <inputfile>\n");
     end_run();
   }
   s.debug = debug_switch(argc, argv, fixed_args);
-  hex_to_bytes(argv[2], s.server_key);
-  hide_argument(argv[2]);
+  // Room for one character more than a key text; hex_to_bytes reads the
+  // first 16.
+  std::array<char, 2 * std::tuple_size_v<des_key> + 2> key_text{};
+  const secret_text key = take_secret(options.credentials, argv[2], key_text);
+  if (key.text == nullptr) abort_credential(s.debug, "server", argv[2], credential_reason(key.error));
+  hex_to_bytes(key.text, s.server_key);
   s.port = port_number(argv[1]);
   s.input_file = argv[3];
 

@@ -1,12 +1,15 @@
 // Keys and passwords leave the process list: once a program has read its
 // arguments, /proc/PID/cmdline (what ps shows) holds 'x's in place of each
-// secret, and every other argument as it was given.
+// secret, and every other argument as it was given. With --credentials the
+// servers take their secrets from the service manager's credentials and the
+// command line never holds them at all.
 
 #include <gtest/gtest.h>
 
 #include <sys/types.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <set>
@@ -102,6 +105,140 @@ TEST(SecretArguments, ClientsHideTheirKeyAndPasswordsBeforeTheyFirstSend) {
     // The first datagram comes only after every argument has been read.
     ASSERT_TRUE(peer.receive(10s).has_value()) << program.output();
     EXPECT_EQ(cmdline_of(program.pid()), hidden(row.path, given, row.secrets));
+  }
+}
+
+// Secrets that a service manager hands over as credentials: files in the
+// directory named by $CREDENTIALS_DIRECTORY, which every program started
+// meanwhile inherits.
+class Credentials {
+ public:
+  Credentials() {
+    std::filesystem::create_directory(dir_ / "credentials");
+    setenv("CREDENTIALS_DIRECTORY", (dir_ / "credentials").c_str(), 1);
+  }
+  ~Credentials() { unsetenv("CREDENTIALS_DIRECTORY"); }
+  Credentials(const Credentials&) = delete;
+  Credentials& operator=(const Credentials&) = delete;
+
+  void add(const std::string& name, const std::string& secret) const {
+    std::ofstream(dir_ / "credentials" / name) << secret << '\n';
+  }
+  std::filesystem::path operator/(const std::string& name) const { return dir_ / name; }
+
+ private:
+  TempDir dir_;
+};
+
+// A server started as `path --credentials <port> args...`, bound before use.
+struct CredentialServer {
+  CredentialServer(const std::string& path, const std::vector<std::string>& args, const std::filesystem::path& out)
+      : port(free_udp_port()), process(path, with_port(port, args), out), bound(wait_udp_bound(port)) {}
+
+  static std::vector<std::string> with_port(std::uint16_t port, const std::vector<std::string>& args) {
+    std::vector<std::string> words{"--credentials", std::to_string(port)};
+    words.insert(words.end(), args.begin(), args.end());
+    return words;
+  }
+  // The command line holds the names as given, and no word holds a secret.
+  void expect_no_secret(const std::string& path, const std::vector<std::string>& args,
+                        const std::vector<std::string>& secrets) const {
+    std::vector<std::string> given = with_port(port, args);
+    given.insert(given.begin(), path);
+    const std::vector<std::string> shown = cmdline_of(process.pid());
+    EXPECT_EQ(shown, given);
+    for (const std::string& word : shown)
+      for (const std::string& secret : secrets) EXPECT_EQ(word.find(secret), std::string::npos) << word;
+  }
+
+  std::uint16_t port;
+  Process process;
+  bool bound;
+};
+
+constexpr char client_key[] = "133457799BBCDFF1";
+constexpr char server_key[] = "0E329232EA6D0D73";
+
+TEST(CredentialsOption, TicketSystemTakesBothKeysFromCredentials) {
+  const Credentials credentials;
+  credentials.add("client-key", client_key);
+  credentials.add("server-key", server_key);
+  const auto content = random_bytes(30000);
+  write_file(credentials / "input", content);
+  const std::vector<std::string> auth_args{"client-key", "server-key", "srv"};
+  const std::vector<std::string> server_args{"server-key", (credentials / "input").string(), "-DDEBUG"};
+  const CredentialServer authserver(AUTHSERVER_PATH, auth_args, credentials / "authserver.out");
+  const CredentialServer server(SERVER_PATH, server_args, credentials / "server.out");
+  ASSERT_TRUE(authserver.bound) << authserver.process.output();
+  ASSERT_TRUE(server.bound) << server.process.output();
+  authserver.expect_no_secret(AUTHSERVER_PATH, auth_args, {client_key, server_key});
+  server.expect_no_secret(SERVER_PATH, server_args, {server_key});
+
+  Process client(CLIENT_PATH,
+                 {"127.0.0.1", std::to_string(authserver.port), client_key, "127.0.0.1", std::to_string(server.port),
+                  (credentials / "output").string(), "alice", "srv"},
+                 credentials / "client.out");
+  EXPECT_EQ(output_at_exit(client, 60s), "OK\n");
+  EXPECT_TRUE(read_file(credentials / "output") == content);
+  EXPECT_TRUE(server.process.wait_for_output("OK\n")) << server.process.output();
+}
+
+TEST(CredentialsOption, PasswordServerTakesItsPasswordFromACredential) {
+  const Credentials credentials;
+  credentials.add("password", "open sesame");
+  const auto content = random_bytes(30000);
+  write_file(credentials / "input", content);
+  const std::vector<std::string> args{"password", (credentials / "input").string()};
+  const CredentialServer passfeed(PASSFEED_PATH, args, credentials / "passfeed.out");
+  ASSERT_TRUE(passfeed.bound) << passfeed.process.output();
+  passfeed.expect_no_secret(PASSFEED_PATH, args, {"open sesame"});
+
+  Process client(PASSFETCH_PATH,
+                 {"127.0.0.1", std::to_string(passfeed.port), "password", "open sesame", "x",
+                  (credentials / "output").string()},
+                 credentials / "passfetch.out");
+  EXPECT_EQ(output_at_exit(client, 60s), "OK\n");
+  EXPECT_TRUE(read_file(credentials / "output") == content);
+}
+
+// A credential that cannot be read ends the program as any unusable argument
+// does, with "ABORT" on standard output (after the reason in debug mode) and
+// the reason on standard error in every mode.
+TEST(CredentialsOption, CredentialsThatCannotBeReadEndTheRun) {
+  struct Row {
+    const char* name;
+    std::string path;
+    std::vector<std::string> args;  // after --credentials
+    bool directory;                 // $CREDENTIALS_DIRECTORY set
+    std::string reason;             // the line on standard error, without the program's name
+  };
+  const Credentials credentials;
+  credentials.add("key", server_key);
+  const std::string input = (credentials / "input").string();
+  write_file(input, {1, 2, 3});
+  const std::string no_name = "not a credential name (empty, or holds '/' or '..')";
+  const Row rows[] = {
+      {"server, parent", SERVER_PATH, {"9", "../key", input}, true, "credential ../key: " + no_name},
+      {"server, path", SERVER_PATH, {"9", "/etc/passwd", input, "-DDEBUG"}, true, "credential /etc/passwd: " + no_name},
+      {"server, missing", SERVER_PATH, {"9", "nothing", input}, true, "credential nothing: cannot be read"},
+      {"server, no directory", SERVER_PATH, {"9", "key", input}, false,
+       "credential key: no credentials directory ($CREDENTIALS_DIRECTORY is not set)"},
+      {"passfeed, empty name", PASSFEED_PATH, {"9", "", input}, true, "credential : " + no_name},
+      {"authserver, server key missing", AUTHSERVER_PATH, {"9", "key", "other", "srv"}, true,
+       "credential other: cannot be read"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    if (!row.directory) unsetenv("CREDENTIALS_DIRECTORY");
+    std::vector<std::string> args{"--credentials"};
+    args.insert(args.end(), row.args.begin(), row.args.end());
+    Process program(row.path, args, credentials / "out");
+    const bool debug = args.back() == "-DDEBUG";
+    // Standard output as without the option: the reason only in debug mode.
+    EXPECT_EQ(output_at_exit(program), (debug ? row.reason + "\n" : "") + "ABORT\n");
+    const std::string program_name = std::filesystem::path(row.path).filename().string();
+    EXPECT_EQ(program.errors(), program_name + ": " + row.reason + "\n");
+    if (!row.directory) setenv("CREDENTIALS_DIRECTORY", (credentials / "credentials").c_str(), 1);
   }
 }
 
