@@ -23,6 +23,8 @@
 #include "common/secret_arg.h"
 #include "common/sha1.h"
 #include "common/udp.h"
+#include "common/options.h"
+#include "console/attempts.h"
 #include "console/console.h"
 #include "console/progress.h"
 #include "stream/file_output.h"
@@ -40,6 +42,9 @@
 namespace {
 
 constexpr int fixed_args = 8;
+constexpr char usage_line[] =
+    "usage: client <authservername> <authserverport> <authserverkey> <servername> <serverport> <output file> "
+    "<clientID> <serverID>\n";
 
 struct settings {
   const char* auth_name = nullptr;
@@ -176,11 +181,13 @@ int main(int argc, char* argv[]) {
   sha1_digest received_digest{};
   file_output output;
 
-  // 1. Read the command line.
+  // 1. Read the command line: the options, then the arguments after them.
+  const program_options options = read_options(argc, argv, takes_retries);
+  answer_help_or_version(options, "client", usage_line, takes_retries);
+  argc -= options.first_positional - 1;
+  argv += options.first_positional - 1;
   if (argc - 1 != fixed_args && argc - 1 != fixed_args + 1) {
-    std::printf(
-        "usage: client <authservername> <authserverport> <authserverkey> <servername> <serverport> <output file> "
-        "<clientID> <serverID>\n");
+    std::printf("%s", usage_line);
     end_run();
   }
   s.debug = debug_switch(argc, argv, fixed_args);
@@ -198,6 +205,10 @@ int main(int argc, char* argv[]) {
   // 3. Turn the key text into key bytes; the key is checked only in step 8.
   hex_to_bytes(argv[3], s.auth_key);
   hide_argument(argv[3]);
+
+  // With --retries, every attempt but the last runs from here in a process
+  // of its own.
+  run_attempts("client", options.retries);
 
   // 4. Resolve the authentication server.
   sockaddr_in auth_addr{};

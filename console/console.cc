@@ -57,6 +57,19 @@ void abort_credential(bool debug, const char* program, const char* name, const c
   abort_run(debug, "credential %s: %s\n", name, reason);
 }
 
+void answer_help_or_version(const program_options& options, const char* program, const char* usage_line,
+                            unsigned accepted) {
+  if (options.help) {
+    std::printf("%soptions, before the arguments:\n", usage_line);
+    for (int i = 0; option_help(accepted, i) != nullptr; ++i) std::printf("%s\n", option_help(accepted, i));
+    end_run();
+  }
+  if (options.version) {
+    std::printf("%s (udp-file-transfer) %s\n", program, PACKAGE_VERSION);
+    end_run();
+  }
+}
+
 void say(const char* program, const char* format, ...) {
   std::fprintf(stderr, "%s: ", program);
   va_list args;

@@ -7,6 +7,7 @@
 
 #include <netinet/in.h>
 
+#include "common/options.h"
 #include "common/sha1.h"
 
 // Console conventions shared by every program: the outcome goes to standard
@@ -39,6 +40,12 @@ void debug_print(bool debug, const char* format, ...) __attribute__((format(prin
 
 // abort_run with the diagnostic's arguments already gathered.
 [[noreturn]] void vabort_run(bool debug, const char* diagnostic, va_list args) __attribute__((format(printf, 2, 0)));
+
+// Answers --help (the usage line, then a line for each option the program
+// takes) and --version (the program's name and the package's version) on
+// standard output, and ends the run; does nothing when neither was given.
+void answer_help_or_version(const program_options& options, const char* program, const char* usage_line,
+                            unsigned accepted);
 
 // Says on standard error, in every mode, one line: the program's name, a
 // colon, then the text. Standard output, which callers parse, stays as it is.

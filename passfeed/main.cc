@@ -24,6 +24,8 @@ using namespace password;
 namespace {
 
 constexpr int fixed_args = 3;
+constexpr char usage_line[] = "usage: passfeed <serverport> <password> <input file>\n";
+constexpr unsigned accepted_options = takes_credentials | takes_rate;
 
 struct settings {
   std::uint16_t port;
@@ -96,11 +98,12 @@ int main(int argc, char* argv[]) {
   encode_pass_reject(pass_reject);
 
   // 1. Read the options, then check the count of the arguments after them.
-  const program_options options = read_options(argc, argv);
+  const program_options options = read_options(argc, argv, accepted_options);
+  answer_help_or_version(options, "passfeed", usage_line, accepted_options);
   argc -= options.first_positional - 1;
   argv += options.first_positional - 1;
   if (argc - 1 != fixed_args && argc - 1 != fixed_args + 1) {
-    std::printf("usage: passfeed <serverport> <password> <input file>\n");
+    std::printf("%s", usage_line);
     end_run();
   }
   const secret_text password = take_secret(options.credentials, argv[2], password_text);
@@ -186,7 +189,7 @@ int main(int argc, char* argv[]) {
     // pieces ends with an empty DATA. The DATA read before a read error have
     // gone out.
     const auto started = std::chrono::steady_clock::now();
-    stream_sender sender(fd, probed, peer);
+    stream_sender sender(fd, probed, peer, pace::settings{options.rate});
     data_sealer sealer(s.debug);
     const send_report streamed = send_file(sender, input, sealer, batch, data_size);
     if (streamed.status == send_status::send_failed) abort_run(s.debug, "Error - packet size too long\n");

@@ -12,6 +12,8 @@
 #include "common/secret_arg.h"
 #include "common/sha1.h"
 #include "common/udp.h"
+#include "common/options.h"
+#include "console/attempts.h"
 #include "console/console.h"
 #include "console/progress.h"
 #include "password/codec.h"
@@ -27,6 +29,8 @@ namespace {
 
 constexpr int fixed_args = 6;
 constexpr int password_count = 3;
+constexpr char usage_line[] =
+    "usage: passfetch <servername> <serverport> <clientpwd1> <clientpwd1> <clientpwd1> <outfile>\n";
 
 struct settings {
   const char* server_name;
@@ -106,9 +110,13 @@ int main(int argc, char* argv[]) {
   std::array<std::array<char, password_len + 2>, password_count> password_texts;
   encode_join_req(join_req);
 
-  // 1. Check the argument count.
+  // 1. Read the options, then check the count of the arguments after them.
+  const program_options options = read_options(argc, argv, takes_retries);
+  answer_help_or_version(options, "passfetch", usage_line, takes_retries);
+  argc -= options.first_positional - 1;
+  argv += options.first_positional - 1;
   if (argc - 1 != fixed_args && argc - 1 != fixed_args + 1) {
-    std::printf("usage: passfetch <servername> <serverport> <clientpwd1> <clientpwd1> <clientpwd1> <outfile>\n");
+    std::printf("%s", usage_line);
     end_run();
   }
   s.server_name = argv[1];
@@ -121,6 +129,10 @@ int main(int argc, char* argv[]) {
   for (const char* offered : s.passwords)
     if (!fits_password_field(offered))
       abort_run(s.debug, "Password longer than %zu characters\n", password_len);
+
+  // With --retries, every attempt but the last runs from here in a process
+  // of its own.
+  run_attempts("passfetch", options.retries);
 
   // 3. Port, and the server's address.
   s.port = to_num(argv[2]);

@@ -33,6 +33,8 @@
 namespace {
 
 constexpr int fixed_args = 3;
+constexpr char usage_line[] = "usage: server <serverport> <authserverkey> <inputfile>\n";
+constexpr unsigned accepted_options = takes_credentials | takes_rate;
 
 struct settings {
   std::uint16_t port = 0;
@@ -118,11 +120,12 @@ int main(int argc, char* argv[]) {
   sha1_digest digest{};
 
   // 1. Read the command line: the options, then the arguments after them.
-  const program_options options = read_options(argc, argv);
+  const program_options options = read_options(argc, argv, accepted_options);
+  answer_help_or_version(options, "server", usage_line, accepted_options);
   argc -= options.first_positional - 1;
   argv += options.first_positional - 1;
   if (argc - 1 != fixed_args && argc - 1 != fixed_args + 1) {
-    std::printf("usage: server <serverport> <authserverkey> <inputfile>\n");
+    std::printf("%s", usage_line);
     end_run();
   }
   s.debug = debug_switch(argc, argv, fixed_args);
@@ -242,7 +245,7 @@ int main(int argc, char* argv[]) {
     // empty record. After a read error the records read before it have gone
     // out, and a file not read whole gets no digest.
     const auto started = std::chrono::steady_clock::now();
-    stream_sender sender(fd, probed, peer);
+    stream_sender sender(fd, probed, peer, pace::settings{options.rate});
     prv_sealer sealer(body, session, s.debug);
     const send_report streamed = send_file(sender, input, sealer, batch, ticket::krb_prv_size);
     if (streamed.status == send_status::send_failed) abort_run(s.debug, "Error - packet size too long\n");

@@ -39,21 +39,7 @@ std::size_t write_all(int fd, std::span<const std::uint8_t> bytes, std::uint64_t
 
 }  // namespace
 
-file_output::file_output(writes how) : memory_(piece_size * pieces) {
-  // Every piece is used by any file of some size: made ready now, so that
-  // filling them costs no page faults while a stream comes in.
-  if (!memory_.bytes().empty()) (void)madvise(memory_.bytes().data(), memory_.bytes().size(), MADV_POPULATE_WRITE);
-#ifdef HAVE_LIBURING
-  if (how == writes::handed_off) {
-    io_uring* ring = new (ring_storage_.data()) io_uring{};
-    // Refused where the kernel has it switched off or a translator of system
-    // calls does not know it.
-    ring_ = io_uring_queue_init(static_cast<unsigned>(2 * pieces), ring, 0) == 0;
-  }
-#else
-  (void)how;
-#endif
-}
+file_output::file_output(writes how) : memory_(piece_size * pieces), how_(how) {}
 
 file_output::~file_output() {
 #ifdef HAVE_LIBURING
@@ -67,7 +53,21 @@ std::span<std::uint8_t> file_output::piece_bytes(std::size_t which) {
 }
 
 bool file_output::open(const char* path) {
-  if (memory_.bytes().empty()) return false;
+  if (memory_.bytes().empty() || fd_ >= 0) return false;
+  // Every piece is used by any file of some size: made ready now, so that
+  // filling them costs no page faults while a stream comes in.
+  (void)madvise(memory_.bytes().data(), memory_.bytes().size(), MADV_POPULATE_WRITE);
+#ifdef HAVE_LIBURING
+  // Set up here, not before: a process that forks before it stores
+  // anything (a client that tries more than once) keeps the kernel's rings
+  // to the process that uses them.
+  if (how_ == writes::handed_off && !ring_) {
+    io_uring* ring = new (ring_storage_.data()) io_uring{};
+    // Refused where the kernel has it switched off or a translator of system
+    // calls does not know it.
+    ring_ = io_uring_queue_init(static_cast<unsigned>(2 * pieces), ring, 0) == 0;
+  }
+#endif
   // Truncated at once: cutting the file only at the end left a run killed
   // on the way with new bytes in front of old ones, the size unchanged.
   // Opened without waiting, since a FIFO would wait for a reader for ever;

@@ -52,7 +52,7 @@ class file_output {
   bool finish();
 
   bool failed() const { return failed_; }
-  // Whether the kernel takes the writes over.
+  // Whether the kernel takes the writes over, once the file is open.
   bool writes_handed_off() const { return ring_; }
 
   file_output(const file_output&) = delete;
@@ -79,11 +79,12 @@ class file_output {
   // Where the first byte that did not reach the file lies, after a failure.
   std::uint64_t first_gap_ = UINT64_MAX;
   int fd_ = -1;
+  [[maybe_unused]] writes how_;
   bool ring_ = false;
   bool failed_ = false;
   bool finished_ = false;
   // The kernel's submission and completion rings, where it has them.
-  alignas(8) std::array<std::uint8_t, 512> ring_storage_{};
+  [[maybe_unused]] alignas(8) std::array<std::uint8_t, 512> ring_storage_{};
 };
 
 #endif
