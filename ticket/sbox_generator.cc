@@ -127,13 +127,11 @@ class builder {
       truth f = 0;
       for (unsigned x = 0; x < 64; ++x)
         if ((lookup(box, x) >> (3 - bit)) & 1) f |= truth{1} << x;
-      if (const auto inverse = find(~f); ternary_ && inverse && !find(f)) {
-        // A complement costs nothing: the xor into the output absorbs it.
-        out.outputs[static_cast<std::size_t>(bit)] = *inverse;
-        out.inverted[static_cast<std::size_t>(bit)] = true;
-        continue;
-      }
-      out.outputs[static_cast<std::size_t>(bit)] = make(f);
+      // In the ternary form make() may hand back the complement, which the
+      // xor into the output absorbs as it absorbs it in any operand.
+      const int made = make(f);
+      out.outputs[static_cast<std::size_t>(bit)] = made;
+      out.inverted[static_cast<std::size_t>(bit)] = nodes_[static_cast<std::size_t>(made)].value != f;
     }
     out.nodes = nodes_;
     return out;
@@ -186,7 +184,7 @@ class builder {
   }
 
   int make_with_ternary(truth f) {
-    if (const auto inverse = find(~f)) return *make_ternary(f, *inverse, *inverse, *inverse);
+    if (const auto inverse = find(~f)) return *inverse;
     std::vector<int> support;
     for (const int v : order_)
       if (depends_on(f, v)) support.push_back(v);
