@@ -10,8 +10,9 @@
 // W: lanes (a multiple of 64), bytes (lanes / 8), has_ternary; load(p) and
 // store(p) of 'bytes' bytes as 64-bit words taken least significant byte
 // first; splat(m) with m in every 64-bit element; shl<n>() and shr<n>() of
-// every 64-bit element; &, |, ^, ~, andnot(a, b) = a & ~b; and ternary<imm>
-// when has_ternary (see the circuits' header).
+// every 64-bit element; & and ^; then either ternary<imm> (has_ternary) or
+// |, ~ and andnot(a, b) = a & ~b for the two-input circuits (see the
+// circuits' header).
 //
 // Only templates on W live here: each word type is compiled in its own file
 // with its own instruction set, and nothing from that file may be picked by

@@ -68,6 +68,7 @@ bool parts_fit(std::size_t count, std::size_t width, std::size_t stride, std::si
   if (width > size) return false;
   if (count == 1) return true;
   if (stride < width) return false;
+  if (stride == 0) return true;  // empty parts, all at the start
   return (size - width) / stride >= count - 1;
 }
 

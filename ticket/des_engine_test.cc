@@ -224,6 +224,7 @@ const BoundsRow bounds_rows[] = {
     {"count overflows the offsets", 8, std::numeric_limits<std::size_t>::max(), 1U << 20, 1U << 21, 1U << 20,
      1U << 21, false},
     {"no parts", 978, 0, 0, 0, 0, 0, true},
+    {"empty parts in one place", 0, 3, 0, 0, 0, 0, true},
 };
 
 TEST(DesEngine, RefusesPartsOutsideTheirAreasAndWritesNothing) {

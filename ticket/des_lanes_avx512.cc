@@ -37,9 +37,7 @@ struct word512 {
   }
   static word512 andnot(word512 a, word512 b) { return {_mm512_andnot_si512(b.v, a.v)}; }
   friend word512 operator&(word512 a, word512 b) { return {_mm512_and_si512(a.v, b.v)}; }
-  friend word512 operator|(word512 a, word512 b) { return {_mm512_or_si512(a.v, b.v)}; }
   friend word512 operator^(word512 a, word512 b) { return {_mm512_xor_si512(a.v, b.v)}; }
-  friend word512 operator~(word512 a) { return ternary<0x55>(a, a, a); }
 };
 
 }  // namespace

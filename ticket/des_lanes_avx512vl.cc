@@ -35,9 +35,7 @@ struct word128 {
   }
   static word128 andnot(word128 a, word128 b) { return {_mm_andnot_si128(b.v, a.v)}; }
   friend word128 operator&(word128 a, word128 b) { return {_mm_and_si128(a.v, b.v)}; }
-  friend word128 operator|(word128 a, word128 b) { return {_mm_or_si128(a.v, b.v)}; }
   friend word128 operator^(word128 a, word128 b) { return {_mm_xor_si128(a.v, b.v)}; }
-  friend word128 operator~(word128 a) { return ternary<0x55>(a, a, a); }
 };
 
 struct word256 {
@@ -66,9 +64,7 @@ struct word256 {
   }
   static word256 andnot(word256 a, word256 b) { return {_mm256_andnot_si256(b.v, a.v)}; }
   friend word256 operator&(word256 a, word256 b) { return {_mm256_and_si256(a.v, b.v)}; }
-  friend word256 operator|(word256 a, word256 b) { return {_mm256_or_si256(a.v, b.v)}; }
   friend word256 operator^(word256 a, word256 b) { return {_mm256_xor_si256(a.v, b.v)}; }
-  friend word256 operator~(word256 a) { return ternary<0x55>(a, a, a); }
 };
 
 }  // namespace
