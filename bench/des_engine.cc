@@ -77,8 +77,7 @@ constexpr bench_case cases[] = {
     {"decrypt_512", direction::decrypt, 512},
 };
 
-double seconds_of(const engine_key& key, const bench_case& c, const des_engine& engine, buffers& b,
-                  double at_least) {
+double seconds_of(const engine_key& key, const bench_case& c, const des_engine& engine, buffers& b, double at_least) {
   if (c.way == direction::encrypt) {
     return seconds_per_call(
         [&] {

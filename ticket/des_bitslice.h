@@ -112,8 +112,8 @@ inline void round_box(const W* in, W* out, const std::uint64_t* key) {
   constexpr const int* output = the_plan.box_output + 4 * box;
   sbox<W, box>(in[input[0]] ^ W::splat(key[6 * box + 0]), in[input[1]] ^ W::splat(key[6 * box + 1]),
                in[input[2]] ^ W::splat(key[6 * box + 2]), in[input[3]] ^ W::splat(key[6 * box + 3]),
-               in[input[4]] ^ W::splat(key[6 * box + 4]), in[input[5]] ^ W::splat(key[6 * box + 5]),
-               out[output[0]], out[output[1]], out[output[2]], out[output[3]]);
+               in[input[4]] ^ W::splat(key[6 * box + 4]), in[input[5]] ^ W::splat(key[6 * box + 5]), out[output[0]],
+               out[output[1]], out[output[2]], out[output[3]]);
 }
 
 // out ^= f(in, key): the halves change roles each round instead of moving.

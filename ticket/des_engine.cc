@@ -90,9 +90,7 @@ bool uses_cores(const des_engine& engine, std::size_t work, std::size_t break_ev
 int make_engine_key(std::span<const std::uint8_t, 8> key, engine_key& out) {
   const int result = make_key_schedule(key, out.schedule);
   if (result != 0) return result;
-  const auto key_bit = [&](int bit) {
-    return (key[static_cast<std::size_t>(bit - 1) / 8] >> (7 - (bit - 1) % 8)) & 1;
-  };
+  const auto key_bit = [&](int bit) { return (key[static_cast<std::size_t>(bit - 1) / 8] >> (7 - (bit - 1) % 8)) & 1; };
   std::array<std::uint8_t, 28> c{}, d{};
   for (std::size_t i = 0; i < 28; ++i) {
     c[i] = static_cast<std::uint8_t>(key_bit(des_tables::key_choice_1[i]));
@@ -114,8 +112,7 @@ int make_engine_key(std::span<const std::uint8_t, 8> key, engine_key& out) {
 bool encrypt_parts(const engine_key& key, std::size_t n, std::size_t count, std::span<const std::uint8_t> plain,
                    std::size_t plain_stride, std::span<std::uint8_t> cipher, std::size_t cipher_stride,
                    const des_engine& engine) {
-  if (!parts_fit(count, n, plain_stride, plain.size()) ||
-      !parts_fit(count, blocks(n), cipher_stride, cipher.size()))
+  if (!parts_fit(count, n, plain_stride, plain.size()) || !parts_fit(count, blocks(n), cipher_stride, cipher.size()))
     return false;
   if (count == 0 || n == 0) return true;
   if (!uses_cores(engine, count, break_even_of(engine.variant).encrypt_parts)) {
@@ -181,8 +178,7 @@ bool decrypt_parts(const engine_key& key, std::size_t n, std::size_t count, std:
     const std::size_t used = std::min(total - first, core.lanes);
     std::size_t load_part = part, load_index = index;
     for (std::size_t lane = 0; lane < used; ++lane) {
-      std::memcpy(in + lane * block_len, cipher.data() + load_part * cipher_stride + load_index * block_len,
-                  block_len);
+      std::memcpy(in + lane * block_len, cipher.data() + load_part * cipher_stride + load_index * block_len, block_len);
       if (++load_index == part_blocks) load_index = 0, ++load_part;
     }
     std::memset(in + used * block_len, 0, (core.lanes - used) * block_len);

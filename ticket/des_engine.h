@@ -18,9 +18,8 @@
 
 // Ways to run the engine, slowest first after openssl (OpenSSL's DES).
 enum class des_variant : std::uint8_t { openssl, portable, avx2, avx512vl, avx512 };
-inline constexpr std::array<des_variant, 5> des_variants = {des_variant::openssl, des_variant::portable,
-                                                            des_variant::avx2, des_variant::avx512vl,
-                                                            des_variant::avx512};
+inline constexpr std::array<des_variant, 5> des_variants = {
+    des_variant::openssl, des_variant::portable, des_variant::avx2, des_variant::avx512vl, des_variant::avx512};
 
 // The environment variable that forces a variant by its name, for tests and
 // benchmarks; unset, the best available variant is used.

@@ -34,13 +34,22 @@ engine_key key_of(const char* text) {
   return out;
 }
 
-// Every variant this machine runs, the bitsliced ones on small work too.
-std::vector<des_engine> engines_here() {
-  std::vector<des_engine> engines;
-  for (const des_variant variant : des_variants)
-    if (variant_available(variant)) engines.push_back({variant, false});
-  return engines;
-}
+// Each test below runs once per variant, the bitsliced ones on small work too
+// (which the engine would otherwise hand to OpenSSL).
+class EveryVariant : public testing::TestWithParam<des_variant> {
+ protected:
+  void SetUp() override {
+    if (!variant_available(GetParam()))
+      GTEST_SKIP() << variant_name(GetParam()) << " cannot run here: this build, the CPU or the OS lacks it";
+  }
+  des_engine engine() const { return {GetParam(), false}; }
+  std::string name() const { return std::string(variant_name(GetParam())); }
+};
+
+INSTANTIATE_TEST_SUITE_P(DesEngine, EveryVariant, testing::ValuesIn(des_variants),
+                         [](const testing::TestParamInfo<des_variant>& info) {
+                           return std::string(variant_name(info.param));
+                         });
 
 // A buffer that holds `count` parts of `width` bytes, `stride` apart, at an odd
 // offset inside guard bytes, so that any byte written outside a part shows.
@@ -91,26 +100,27 @@ const KnownAnswer known_answers[] = {
      "9ddd8c97ff1811f17b71f233e06d3406b75cf4f9b6d8d988"},
 };
 
-TEST(DesEngine, MatchesKnownAnswersInEveryVariant) {
-  for (const des_engine& engine : engines_here()) {
-    for (const KnownAnswer& row : known_answers) {
-      const engine_key key = key_of(row.key);
-      const auto plain = bytes_of(row.plain);
-      const auto expected = bytes_of(row.cipher);
-      // Three copies side by side: each part starts from the fixed vector.
-      constexpr std::size_t copies = 3;
-      std::vector<std::uint8_t> plains;
-      for (std::size_t i = 0; i < copies; ++i) plains.insert(plains.end(), plain.begin(), plain.begin() + static_cast<std::ptrdiff_t>(row.n));
-      std::vector<std::uint8_t> cipher(copies * expected.size(), guard);
-      ASSERT_TRUE(encrypt_parts(key, row.n, copies, plains, row.n, cipher, expected.size(), engine));
-      const std::string where = std::string(variant_name(engine.variant)) + " " + row.cipher;
-      for (std::size_t i = 0; i < copies; ++i)
-        EXPECT_TRUE(std::equal(expected.begin(), expected.end(), cipher.begin() + static_cast<std::ptrdiff_t>(i * expected.size())))
-            << where << " part " << i;
-      std::vector<std::uint8_t> back(row.n, guard);
-      ASSERT_TRUE(decrypt_part(key, expected, row.n, back, engine));
-      EXPECT_TRUE(std::equal(back.begin(), back.end(), plain.begin())) << where;
-    }
+TEST_P(EveryVariant, MatchesKnownAnswers) {
+  const des_engine engine = this->engine();
+  for (const KnownAnswer& row : known_answers) {
+    const engine_key key = key_of(row.key);
+    const auto plain = bytes_of(row.plain);
+    const auto expected = bytes_of(row.cipher);
+    // Three copies side by side: each part starts from the fixed vector.
+    constexpr std::size_t copies = 3;
+    std::vector<std::uint8_t> plains;
+    for (std::size_t i = 0; i < copies; ++i)
+      plains.insert(plains.end(), plain.begin(), plain.begin() + static_cast<std::ptrdiff_t>(row.n));
+    std::vector<std::uint8_t> cipher(copies * expected.size(), guard);
+    ASSERT_TRUE(encrypt_parts(key, row.n, copies, plains, row.n, cipher, expected.size(), engine));
+    const std::string where = row.cipher;
+    for (std::size_t i = 0; i < copies; ++i)
+      EXPECT_TRUE(std::equal(expected.begin(), expected.end(),
+                             cipher.begin() + static_cast<std::ptrdiff_t>(i * expected.size())))
+          << where << " part " << i;
+    std::vector<std::uint8_t> back(row.n, guard);
+    ASSERT_TRUE(decrypt_part(key, expected, row.n, back, engine));
+    EXPECT_TRUE(std::equal(back.begin(), back.end(), plain.begin())) << where;
   }
 }
 
@@ -139,69 +149,67 @@ std::vector<std::size_t> counts_around_lanes(std::mt19937_64& random) {
 
 // Encrypts and decrypts random parts in the engine and part by part through
 // OpenSSL, on buffers at odd offsets with guard bytes between the parts.
-TEST(DesEngine, AgreesWithOpenSslOnRandomParts) {
+TEST_P(EveryVariant, AgreesWithOpenSslOnRandomParts) {
   const std::uint64_t seed = 0x21DE5;
   SCOPED_TRACE("seed " + std::to_string(seed));
-  for (const des_engine& engine : engines_here()) {
-    if (engine.variant == des_variant::openssl) continue;
-    std::mt19937_64 random(seed);
-    for (const std::size_t count : counts_around_lanes(random)) {
-      des_key text{};
-      const engine_key key = random_key(random, text);
-      // Long parts in small batches, short ones in big batches, so that the
-      // whole run stays quick: the lanes do not care about the length.
-      const std::size_t longest = std::min<std::size_t>(1010, 160000 / count);
-      const std::size_t n = random() % (longest + 1);
-      const std::size_t plain_stride = n + random() % 9, cipher_stride = blocks(n) + random() % 9;
-      const std::string where = std::string(variant_name(engine.variant)) + " count " + std::to_string(count) +
-                                " n " + std::to_string(n);
+  const des_engine engine = this->engine();
+  std::mt19937_64 random(seed);
+  for (const std::size_t count : counts_around_lanes(random)) {
+    des_key text{};
+    const engine_key key = random_key(random, text);
+    // Long parts in small batches, short ones in big batches, so that the
+    // whole run stays quick: the lanes do not care about the length.
+    const std::size_t longest = std::min<std::size_t>(1010, 160000 / count);
+    const std::size_t n = random() % (longest + 1);
+    const std::size_t plain_stride = n + random() % 9, cipher_stride = blocks(n) + random() % 9;
+    const std::string where = "count " + std::to_string(count) + " n " + std::to_string(n);
 
-      guarded plain(count, n, std::max<std::size_t>(plain_stride, 1), 1 + random() % 7);
-      for (std::size_t i = 0; i < count; ++i)
-        for (auto& byte : plain.part(i)) byte = static_cast<std::uint8_t>(random());
-      std::vector<std::uint8_t> expected(count * blocks(n));
-      for (std::size_t i = 0; i < count; ++i)
-        ASSERT_TRUE(encrypt_part(key.schedule, plain.part(i), std::span(expected).subspan(i * blocks(n), blocks(n))));
+    guarded plain(count, n, std::max<std::size_t>(plain_stride, 1), 1 + random() % 7);
+    for (std::size_t i = 0; i < count; ++i)
+      for (auto& byte : plain.part(i)) byte = static_cast<std::uint8_t>(random());
+    std::vector<std::uint8_t> expected(count * blocks(n));
+    for (std::size_t i = 0; i < count; ++i)
+      ASSERT_TRUE(encrypt_part(key.schedule, plain.part(i), std::span(expected).subspan(i * blocks(n), blocks(n))));
 
-      guarded cipher(count, blocks(n), std::max<std::size_t>(cipher_stride, 1), 1 + random() % 7);
-      ASSERT_TRUE(encrypt_parts(key, n, count, plain.area(), plain.stride, cipher.area(), cipher.stride, engine))
-          << where;
-      for (std::size_t i = 0; i < count; ++i)
-        ASSERT_TRUE(std::equal(cipher.part(i).begin(), cipher.part(i).end(), expected.begin() + static_cast<std::ptrdiff_t>(i * blocks(n))))
-            << where << " encrypted part " << i;
-      EXPECT_EQ(cipher.stray(), -1) << where << ": encryption wrote outside its parts";
+    guarded cipher(count, blocks(n), std::max<std::size_t>(cipher_stride, 1), 1 + random() % 7);
+    ASSERT_TRUE(encrypt_parts(key, n, count, plain.area(), plain.stride, cipher.area(), cipher.stride, engine))
+        << where;
+    for (std::size_t i = 0; i < count; ++i)
+      ASSERT_TRUE(std::equal(cipher.part(i).begin(), cipher.part(i).end(),
+                             expected.begin() + static_cast<std::ptrdiff_t>(i * blocks(n))))
+          << where << " encrypted part " << i;
+    EXPECT_EQ(cipher.stray(), -1) << where << ": encryption wrote outside its parts";
 
-      guarded back(count, n, std::max<std::size_t>(plain_stride, 1), 1 + random() % 7);
-      ASSERT_TRUE(decrypt_parts(key, n, count, cipher.area(), cipher.stride, back.area(), back.stride, engine)) << where;
-      for (std::size_t i = 0; i < count; ++i)
-        ASSERT_TRUE(std::equal(back.part(i).begin(), back.part(i).end(), plain.part(i).begin()))
-            << where << " decrypted part " << i;
-      EXPECT_EQ(back.stray(), -1) << where << ": decryption wrote outside its parts";
-    }
+    guarded back(count, n, std::max<std::size_t>(plain_stride, 1), 1 + random() % 7);
+    ASSERT_TRUE(decrypt_parts(key, n, count, cipher.area(), cipher.stride, back.area(), back.stride, engine)) << where;
+    for (std::size_t i = 0; i < count; ++i)
+      ASSERT_TRUE(std::equal(back.part(i).begin(), back.part(i).end(), plain.part(i).begin()))
+          << where << " decrypted part " << i;
+    EXPECT_EQ(back.stray(), -1) << where << ": decryption wrote outside its parts";
   }
 }
 
 // One part's blocks fill the decrypting lanes: lengths around every core
 // width, counted in blocks, with a last block cut short by up to 7 bytes.
-TEST(DesEngine, DecryptsOneLongPartAcrossLaneCounts) {
+TEST_P(EveryVariant, DecryptsOneLongPartAcrossLaneCounts) {
   std::mt19937_64 random(0x21DE6);
-  for (const des_engine& engine : engines_here()) {
-    for (const std::size_t lanes : {64U, 128U, 256U, 512U}) {
-      for (const std::size_t part_blocks : {lanes - 1, lanes, lanes + 1, 2 * lanes + 1}) {
-        des_key text{};
-        const engine_key key = random_key(random, text);
-        const std::size_t n = part_blocks * 8 - random() % 8;
-        std::vector<std::uint8_t> plain(n);
-        for (auto& byte : plain) byte = static_cast<std::uint8_t>(random());
-        std::vector<std::uint8_t> cipher(blocks(n));
-        ASSERT_TRUE(encrypt_part(key.schedule, plain, cipher));
-        std::vector<std::uint8_t> back(n + 8, guard);
-        ASSERT_TRUE(decrypt_part(key, cipher, n, back, engine));
-        const std::string where = std::string(variant_name(engine.variant)) + " n " + std::to_string(n);
-        EXPECT_TRUE(std::equal(plain.begin(), plain.end(), back.begin())) << where;
-        EXPECT_TRUE(std::all_of(back.begin() + static_cast<std::ptrdiff_t>(n), back.end(), [](auto b) { return b == guard; }))
-            << where;
-      }
+  const des_engine engine = this->engine();
+  for (const std::size_t lanes : {64U, 128U, 256U, 512U}) {
+    for (const std::size_t part_blocks : {lanes - 1, lanes, lanes + 1, 2 * lanes + 1}) {
+      des_key text{};
+      const engine_key key = random_key(random, text);
+      const std::size_t n = part_blocks * 8 - random() % 8;
+      std::vector<std::uint8_t> plain(n);
+      for (auto& byte : plain) byte = static_cast<std::uint8_t>(random());
+      std::vector<std::uint8_t> cipher(blocks(n));
+      ASSERT_TRUE(encrypt_part(key.schedule, plain, cipher));
+      std::vector<std::uint8_t> back(n + 8, guard);
+      ASSERT_TRUE(decrypt_part(key, cipher, n, back, engine));
+      const std::string where = "n " + std::to_string(n);
+      EXPECT_TRUE(std::equal(plain.begin(), plain.end(), back.begin())) << where;
+      EXPECT_TRUE(std::all_of(back.begin() + static_cast<std::ptrdiff_t>(n), back.end(), [](auto b) {
+        return b == guard;
+      })) << where;
     }
   }
 }
@@ -221,31 +229,29 @@ const BoundsRow bounds_rows[] = {
     {"cipher parts overlap", 978, 3, 978, 3 * 978, 983, 2 * 988 + 984, false},
     {"one part ignores strides", 10, 1, 0, 10, 0, 16, true},
     {"one part, cipher short", 10, 1, 0, 10, 0, 15, false},
-    {"count overflows the offsets", 8, std::numeric_limits<std::size_t>::max(), 1U << 20, 1U << 21, 1U << 20,
-     1U << 21, false},
+    {"count overflows the offsets", 8, std::numeric_limits<std::size_t>::max(), 1U << 20, 1U << 21, 1U << 20, 1U << 21,
+     false},
     {"no parts", 978, 0, 0, 0, 0, 0, true},
     {"empty parts in one place", 0, 3, 0, 0, 0, 0, true},
 };
 
-TEST(DesEngine, RefusesPartsOutsideTheirAreasAndWritesNothing) {
+TEST_P(EveryVariant, RefusesPartsOutsideTheirAreasAndWritesNothing) {
   const engine_key key = key_of("0E329232EA6D0D73");
-  for (const des_engine& engine : engines_here()) {
-    for (const BoundsRow& row : bounds_rows) {
-      const std::string where = std::string(variant_name(engine.variant)) + ": " + row.what;
-      std::vector<std::uint8_t> plain(row.plain_size, 0x11), cipher(row.cipher_size, guard);
-      EXPECT_EQ(encrypt_parts(key, row.n, row.count, plain, row.plain_stride, cipher, row.cipher_stride, engine),
-                row.fits)
-          << where;
-      if (!row.fits) {
-        EXPECT_TRUE(std::all_of(cipher.begin(), cipher.end(), [](auto b) { return b == guard; })) << where;
-      }
-      std::vector<std::uint8_t> back(row.plain_size, guard);
-      EXPECT_EQ(decrypt_parts(key, row.n, row.count, cipher, row.cipher_stride, back, row.plain_stride, engine),
-                row.fits)
-          << where;
-      if (!row.fits) {
-        EXPECT_TRUE(std::all_of(back.begin(), back.end(), [](auto b) { return b == guard; })) << where;
-      }
+  const des_engine engine = this->engine();
+  for (const BoundsRow& row : bounds_rows) {
+    const std::string where = row.what;
+    std::vector<std::uint8_t> plain(row.plain_size, 0x11), cipher(row.cipher_size, guard);
+    EXPECT_EQ(encrypt_parts(key, row.n, row.count, plain, row.plain_stride, cipher, row.cipher_stride, engine),
+              row.fits)
+        << where;
+    if (!row.fits) {
+      EXPECT_TRUE(std::all_of(cipher.begin(), cipher.end(), [](auto b) { return b == guard; })) << where;
+    }
+    std::vector<std::uint8_t> back(row.plain_size, guard);
+    EXPECT_EQ(decrypt_parts(key, row.n, row.count, cipher, row.cipher_stride, back, row.plain_stride, engine), row.fits)
+        << where;
+    if (!row.fits) {
+      EXPECT_TRUE(std::all_of(back.begin(), back.end(), [](auto b) { return b == guard; })) << where;
     }
   }
 }

@@ -12,8 +12,7 @@ namespace des_lanes {
 
 // Encrypts or decrypts `lanes` independent 8-byte blocks from in to out
 // (both lanes * 8 bytes) under the round-key masks of an engine key.
-using crypt_function = void (*)(const std::uint64_t* masks, bool decrypt, const std::uint8_t* in,
-                                std::uint8_t* out);
+using crypt_function = void (*)(const std::uint64_t* masks, bool decrypt, const std::uint8_t* in, std::uint8_t* out);
 
 struct core {
   std::size_t lanes;

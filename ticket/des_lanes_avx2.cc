@@ -41,9 +41,7 @@ struct word256 {
   static constexpr std::size_t bytes = 32;
   static constexpr bool has_ternary = false;
 
-  static word256 load(const std::uint8_t* p) {
-    return {_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p))};
-  }
+  static word256 load(const std::uint8_t* p) { return {_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p))}; }
   void store(std::uint8_t* p) const { _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v); }
   static word256 splat(std::uint64_t mask) { return {_mm256_set1_epi64x(static_cast<long long>(mask))}; }
   template <int n>

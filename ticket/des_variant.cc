@@ -35,8 +35,8 @@ cpu_offers detect() {
   const bool avx = (c & (1U << 28)) != 0;
   if (!os_uses_xsave || !avx) return offers;
   const std::uint64_t state = os_saved_state();
-  const bool ymm_saved = (state & 0x06U) == 0x06U;    // SSE and AVX state
-  const bool zmm_saved = (state & 0xE6U) == 0xE6U;    // and opmask, upper ZMM, ZMM16-31
+  const bool ymm_saved = (state & 0x06U) == 0x06U;  // SSE and AVX state
+  const bool zmm_saved = (state & 0xE6U) == 0xE6U;  // and opmask, upper ZMM, ZMM16-31
   if (__get_cpuid_count(7, 0, &a, &b, &c, &d) == 0) return offers;
   offers.avx2 = ymm_saved && (b & (1U << 5)) != 0;
   offers.avx512 = zmm_saved && (b & (1U << 16)) != 0 && (b & (1U << 31)) != 0;

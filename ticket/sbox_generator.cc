@@ -340,7 +340,9 @@ void emit(std::ostringstream& out, const circuit& c, int box, bool ternary) {
       case op::or_: out << a << " | " << b; break;
       case op::xor_: out << a << " ^ " << b; break;
       case op::andnot: out << "W::andnot(" << a << ", " << b << ")"; break;
-      case op::ternary: out << "W::template ternary<" << hex_byte(n.imm) << ">(" << a << ", " << b << ", " << cc << ")"; break;
+      case op::ternary:
+        out << "W::template ternary<" << hex_byte(n.imm) << ">(" << a << ", " << b << ", " << cc << ")";
+        break;
     }
     out << ";\n";
   }
