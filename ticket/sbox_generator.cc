@@ -287,6 +287,38 @@ circuit best_circuit(const table& box, bool ternary) {
   return *best;
 }
 
+// The three-input instruction overwrites its first operand, so the compiler
+// copies that operand first whenever it is still needed later. Puts an
+// operand that dies at the operation first, if there is one, and rewrites
+// imm to match.
+void put_dying_operand_first(circuit& c) {
+  const int count = static_cast<int>(c.nodes.size());
+  std::vector<int> last_use(c.nodes.size(), -1);
+  for (int i = 6; i < count; ++i)
+    for (const int operand : {c.nodes[static_cast<std::size_t>(i)].a, c.nodes[static_cast<std::size_t>(i)].b,
+                              c.nodes[static_cast<std::size_t>(i)].c})
+      if (operand >= 0) last_use[static_cast<std::size_t>(operand)] = i;
+  for (const int o : c.outputs) last_use[static_cast<std::size_t>(o)] = count;  // live to the end
+  for (int i = 6; i < count; ++i) {
+    node& n = c.nodes[static_cast<std::size_t>(i)];
+    if (n.kind != op::ternary) continue;
+    const auto dies = [&](int operand) { return last_use[static_cast<std::size_t>(operand)] == i; };
+    if (dies(n.a)) continue;
+    // Swapping operand a with operand b (bit 1 of the index) or c (bit 0).
+    const unsigned other_bit = dies(n.b) ? 1U : dies(n.c) ? 0U : 3U;
+    if (other_bit == 3U) continue;
+    std::uint8_t imm = 0;
+    for (unsigned index = 0; index < 8; ++index) {
+      const unsigned a_bit = (index >> 2) & 1U, o_bit = (index >> other_bit) & 1U;
+      unsigned old = index & ~(4U | (1U << other_bit));
+      old |= o_bit << 2 | a_bit << other_bit;
+      if ((n.imm >> old) & 1U) imm = static_cast<std::uint8_t>(imm | (1U << index));
+    }
+    std::swap(n.a, other_bit == 1U ? n.b : n.c);
+    n.imm = imm;
+  }
+}
+
 // Runs the circuit on one input, one bit per node, by each operation's own
 // definition rather than the truth tables it was built from.
 int evaluate(const circuit& c, unsigned x) {
@@ -372,7 +404,8 @@ std::optional<std::string> generate() {
   int totals[2] = {0, 0};
   for (const bool ternary : {false, true}) {
     for (int box = 0; box < 8; ++box) {
-      const circuit c = best_circuit(sboxes[static_cast<std::size_t>(box)], ternary);
+      circuit c = best_circuit(sboxes[static_cast<std::size_t>(box)], ternary);
+      if (ternary) put_dying_operand_first(c);
       if (!matches(c, sboxes[static_cast<std::size_t>(box)])) {
         std::fprintf(stderr, "S-box %d: the %s circuit does not match its table\n", box + 1,
                      ternary ? "ternary" : "two-input");
