@@ -29,7 +29,6 @@
 namespace {
 
 constexpr std::size_t record = ticket::prv_body_size;
-constexpr std::size_t sealed = blocks(record);
 constexpr std::size_t datagram = ticket::krb_prv_size;
 constexpr std::size_t cipher_at = ticket::krb_prv_cipher_at;
 constexpr double mb = 1e6;
