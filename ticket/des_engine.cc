@@ -115,18 +115,20 @@ bool encrypt_parts(const engine_key& key, std::size_t n, std::size_t count, std:
   if (!parts_fit(count, n, plain_stride, plain.size()) || !parts_fit(count, blocks(n), cipher_stride, cipher.size()))
     return false;
   if (count == 0 || n == 0) return true;
-  if (!uses_cores(engine, count, break_even_of(engine.variant).encrypt_parts)) {
-    for (std::size_t i = 0; i < count; ++i)
-      encrypt_part(key.schedule, plain.subspan(i * plain_stride, n), cipher.subspan(i * cipher_stride));
-    return true;
-  }
 
   const auto cores = cores_of(engine.variant);
   alignas(64) std::uint8_t in[max_lanes * block_len];
   alignas(64) std::uint8_t out[max_lanes * block_len];
   // Each lane carries one part's chain, so a batch is as many parts as there
-  // are lanes and runs through all their blocks.
+  // are lanes and runs through all their blocks. Parts too few to pay for a
+  // batch, whether all of them or those left after full batches, go to
+  // OpenSSL one by one.
   for (std::size_t first = 0; first < count;) {
+    if (!uses_cores(engine, count - first, break_even_of(engine.variant).encrypt_parts)) {
+      for (std::size_t i = first; i < count; ++i)
+        encrypt_part(key.schedule, plain.subspan(i * plain_stride, n), cipher.subspan(i * cipher_stride));
+      break;
+    }
     const des_lanes::core& core = core_for(cores, count - first);
     const std::size_t used = std::min(count - first, core.lanes);
     std::memset(in, 0, core.lanes * block_len);
