@@ -7,11 +7,17 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <ostream>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "common/hex.h"
+
+// Test names and messages show a variant by its name; it has to sit beside
+// the type for GoogleTest to find it.
+void PrintTo(des_variant variant, std::ostream* out);
+void PrintTo(des_variant variant, std::ostream* out) { *out << variant_name(variant); }
 
 namespace {
 
