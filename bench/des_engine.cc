@@ -132,8 +132,10 @@ void print_break_even(const engine_key& key, des_variant variant, double seconds
 
 int main(int argc, char* argv[]) {
   const long rounds = argc > 1 ? bench::number_arg(argv, 1) : 3;
-  const double seconds = argc > 2 ? std::atof(argv[2]) : 0.1;
-  if (rounds < 1 || argc > 3 || !(seconds > 0)) bench::die("usage: bench_des_engine [rounds [seconds]]");
+  char* end = nullptr;
+  const double seconds = argc > 2 ? std::strtod(argv[2], &end) : 0.1;
+  if (rounds < 1 || argc > 3 || (argc > 2 && *end != '\0') || !(seconds > 0))
+    bench::die("usage: bench_des_engine [rounds [seconds]]");
   const std::array<std::uint8_t, 8> key_bytes = {0x0E, 0x32, 0x92, 0x32, 0xEA, 0x6D, 0x0D, 0x73};
   engine_key key{};
   if (make_engine_key(key_bytes, key) != 0) bench::die("the bench key was refused");

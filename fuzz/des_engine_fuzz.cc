@@ -19,7 +19,7 @@ constexpr std::size_t header_len = 12;
 // Enough parts to cross the widest core's lane count, while the parts stay
 // short enough for many runs a second.
 constexpr std::size_t most_parts = 1100;
-constexpr std::size_t most_bytes = 24 * 1024;
+constexpr std::size_t most_bytes = std::size_t{24} * 1024;
 
 std::vector<des_engine> engines_here() {
   std::vector<des_engine> engines;
