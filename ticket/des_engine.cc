@@ -80,6 +80,32 @@ void xor_block(const std::uint8_t* a, const std::uint8_t* b, std::uint8_t* out) 
   std::memcpy(out, &x, block_len);
 }
 
+// Writes the plaintext of one part's blocks [from, to) from their
+// decryptions: each is xored with the ciphertext block before it (the IV
+// before the first), and nothing is written past the part's n bytes.
+void finish_blocks(const std::uint8_t* decrypted, const std::uint8_t* part_cipher, std::uint8_t* part_plain,
+                   std::size_t n, std::size_t from, std::size_t to) {
+  const auto decryption_of = [&](std::size_t b) { return decrypted + (b - from) * block_len; };
+  std::size_t next = from;
+  const auto write_one = [&](std::size_t b) {
+    std::uint8_t block[block_len];
+    xor_block(decryption_of(b), b == 0 ? fixed_iv.data() : part_cipher + (b - 1) * block_len, block);
+    std::memcpy(part_plain + b * block_len, block, std::min(block_len, n - b * block_len));
+  };
+  if (next == 0 && next < to) write_one(next++);
+  // Whole blocks after the first, in one pass the compiler can widen.
+  const std::size_t whole_to = std::min(to, n / block_len);
+  if (whole_to > next) {
+    const std::size_t bytes = (whole_to - next) * block_len;
+    const std::uint8_t* d = decryption_of(next);
+    const std::uint8_t* c = part_cipher + (next - 1) * block_len;
+    std::uint8_t* p = part_plain + next * block_len;
+    for (std::size_t i = 0; i < bytes; ++i) p[i] = static_cast<std::uint8_t>(d[i] ^ c[i]);
+    next = whole_to;
+  }
+  if (next < to) write_one(next);  // the part's last block, cut short
+}
+
 bool uses_cores(const des_engine& engine, std::size_t work, std::size_t break_even) {
   if (engine.variant == des_variant::openssl || !variant_available(engine.variant)) return false;
   return !engine.small_work_to_openssl || work >= break_even;
@@ -173,31 +199,30 @@ bool decrypt_parts(const engine_key& key, std::size_t n, std::size_t count, std:
   alignas(64) std::uint8_t in[max_lanes * block_len];
   alignas(64) std::uint8_t out[max_lanes * block_len];
   // Every block is a lane of its own: a block's plaintext needs only its own
-  // ciphertext and the one before it, which are both at hand.
-  std::size_t part = 0, index = 0;  // the next block to finish
+  // ciphertext and the one before it, which are both at hand. Blocks move in
+  // runs of one part's consecutive blocks, as a single record is one run.
+  std::size_t part = 0, index = 0;  // the batch's first block
   for (std::size_t first = 0; first < total;) {
     const des_lanes::core& core = core_for(cores, total - first);
     const std::size_t used = std::min(total - first, core.lanes);
     std::size_t load_part = part, load_index = index;
-    for (std::size_t lane = 0; lane < used; ++lane) {
-      std::memcpy(in + lane * block_len, cipher.data() + load_part * cipher_stride + load_index * block_len, block_len);
-      if (++load_index == part_blocks) load_index = 0, ++load_part;
+    for (std::size_t lane = 0; lane < used;) {
+      const std::size_t run = std::min(used - lane, part_blocks - load_index);
+      std::memcpy(in + lane * block_len, cipher.data() + load_part * cipher_stride + load_index * block_len,
+                  run * block_len);
+      lane += run;
+      load_index += run;
+      if (load_index == part_blocks) load_index = 0, ++load_part;
     }
     std::memset(in + used * block_len, 0, (core.lanes - used) * block_len);
     core.crypt(key.round_masks.data(), true, in, out);
-    for (std::size_t lane = 0; lane < used; ++lane) {
-      const std::uint8_t* part_cipher = cipher.data() + part * cipher_stride;
-      const std::uint8_t* chain = index == 0 ? fixed_iv.data() : part_cipher + (index - 1) * block_len;
-      std::uint8_t block[block_len];
-      xor_block(out + lane * block_len, chain, block);
-      std::uint8_t* to = plain.data() + part * plain_stride + index * block_len;
-      const std::size_t len = std::min(block_len, n - index * block_len);
-      if (len == block_len) {
-        std::memcpy(to, block, block_len);
-      } else {
-        std::memcpy(to, block, len);
-      }
-      if (++index == part_blocks) index = 0, ++part;
+    for (std::size_t lane = 0; lane < used;) {
+      const std::size_t run = std::min(used - lane, part_blocks - index);
+      finish_blocks(out + lane * block_len, cipher.data() + part * cipher_stride, plain.data() + part * plain_stride, n,
+                    index, index + run);
+      lane += run;
+      index += run;
+      if (index == part_blocks) index = 0, ++part;
     }
     first += used;
   }
