@@ -174,6 +174,20 @@ void text_seeds(const std::filesystem::path& root) {
     corpus.add(std::string(text));
 }
 
+// Header bytes of the engine target: variant, parts (two bytes' worth),
+// length, then the key; plaintext after them.
+void des_engine_seeds(const std::filesystem::path& root) {
+  Corpus corpus(root, "des_engine");
+  const std::initializer_list<std::array<std::uint8_t, 4>> shapes = {
+      {0, 0, 0, 8}, {1, 63, 0, 100}, {2, 64, 0, 17}, {3, 0, 1, 5}, {4, 0, 2, 0}, {4, 0, 0, 210}};
+  for (const auto& shape : shapes) {
+    bytes seed(shape.begin(), shape.end());
+    seed.insert(seed.end(), fuzz::session_key.begin(), fuzz::session_key.end());
+    for (int i = 0; i < 40; ++i) seed.push_back(static_cast<std::uint8_t>(i * 37));
+    corpus.add(seed);
+  }
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -184,5 +198,6 @@ int main(int argc, char* argv[]) {
   ticket_seeds(argv[1]);
   password_seeds(argv[1]);
   text_seeds(argv[1]);
+  des_engine_seeds(argv[1]);
   return 0;
 }
