@@ -90,7 +90,7 @@ std::uint16_t next_pid(std::uint16_t last) { return static_cast<std::uint16_t>(l
 class prv_unwrapper final : public record_unwrapper {
  public:
   prv_unwrapper(const ticket::receive_buffer& rx, std::span<std::uint8_t, ticket::prv_body_size> body,
-                const key_schedule& session, std::uint32_t validity, bool debug, sha1_digest& received_digest,
+                const engine_key& session, std::uint32_t validity, bool debug, sha1_digest& received_digest,
                 progress_line& progress)
       : rx_(rx),
         body_(body),
@@ -149,7 +149,7 @@ class prv_unwrapper final : public record_unwrapper {
 
   const ticket::receive_buffer& rx_;
   std::span<std::uint8_t, ticket::prv_body_size> body_;
-  const key_schedule& session_;
+  const engine_key& session_;
   std::uint32_t validity_;
   bool debug_;
   sha1_digest& digest_;
@@ -167,7 +167,7 @@ int main(int argc, char* argv[]) {
   // any is decrypted, and written to disk without waiting for the disk.
   mapped_area stream_area(stream_area_size, page_alignment::huge);
   key_schedule auth_schedule{};
-  key_schedule session{};
+  engine_key session{};
   ticket::receive_buffer rx{};
   std::array<std::uint8_t, ticket::as_req_size> as_req{};
   std::array<std::uint8_t, ticket::as_rep_body_area> rep_body{};
@@ -252,7 +252,7 @@ int main(int argc, char* argv[]) {
   const ticket::as_rep_fields rep = ticket::decode_as_rep_body(rep_body);
 
   // 12. The session key must be a usable DES key.
-  if (make_key_schedule(rep.session_key, session) != 0)
+  if (make_engine_key(rep.session_key, session) != 0)
     abort_run(s.debug, "Wrong session key received\nSession key received:\t%s\n", hex_text(rep.session_key).data());
   debug_print(s.debug, "Session key received:\t%s\n", hex_text(rep.session_key).data());
 
@@ -286,7 +286,7 @@ int main(int argc, char* argv[]) {
   ticket::encode_authenticator(auth_area, auth);
 
   // 16. Send the AP_REQ with the ticket as issued.
-  if (!ticket::encode_ap_req(ap_req, rep.ticket_len, rep.ticket, session, auth_area))
+  if (!ticket::encode_ap_req(ap_req, rep.ticket_len, rep.ticket, session.schedule, auth_area))
     abort_run(s.debug, "ticket_len %u too long for the ticket area\n", static_cast<unsigned>(rep.ticket_len));
   if (!send_datagram(server_fd, ap_req, server_addr)) abort_run(s.debug, "Error - packet size too long\n");
   debug_print(s.debug, "AP_REQ sent\n");
@@ -305,7 +305,7 @@ int main(int argc, char* argv[]) {
 
   // 19. The server must answer the nonce plus one; a wrong answer is
   // reported to it with AP_ERR.
-  if (!ticket::decrypt_ap_rep(rx, session, nonce_reply))
+  if (!ticket::decrypt_ap_rep(rx, session.schedule, nonce_reply))
     abort_run(s.debug, "AP_REP length %u too long for the nonce reply area\n",
          static_cast<unsigned>(get_u16_net(rx, ticket::ap_rep_length_at)));
   const std::uint32_t answer = ticket::decode_nonce_reply(nonce_reply);
@@ -324,7 +324,7 @@ int main(int argc, char* argv[]) {
   socket_source source(server_fd, probe_batch_features());
   stream_receiver stream(source, stream_area.bytes(), rx.size());
   ticket::encode_prv_body(body, ticket::APP_DATA_REQ, 0, {});
-  ticket::encode_krb_prv(envelope, session, body);
+  ticket::encode_krb_prv(envelope, session.schedule, body);
   if (!send_datagram(server_fd, envelope, server_addr)) abort_run(s.debug, "Error - packet size too long\n");
   debug_print(s.debug, "APP_DATA_REQ sent\n");
 

@@ -113,7 +113,9 @@ TEST_F(SmallDisk, LeavesAPrefixOfWhatWasAppendedAndNothingElse) {
     file_output out(how);
     ASSERT_TRUE(out.open(path.c_str()));
     const bool stored = store(out, bytes, 972);
-    EXPECT_FALSE(stored && out.finish());
+    // Finished whatever the appends said: the writes in flight end first.
+    const bool finished = out.finish();
+    EXPECT_FALSE(stored && finished);
     const std::vector<std::uint8_t> kept = read_back(path);
     ASSERT_LE(kept.size(), bytes.size());
     EXPECT_GT(kept.size(), 0u);

@@ -180,6 +180,25 @@ bool decrypt_krb_prv(received rx, const key_schedule& session_key, std::span<std
   return decrypt_part(session_key, cipher_from(rx, krb_prv_cipher_at), get_u16_net(rx, krb_prv_length_at), body);
 }
 
+bool encode_krb_prv_batch(std::span<std::uint8_t> datagrams, const engine_key& session_key,
+                          std::span<const std::uint8_t> bodies, std::size_t count) {
+  if (datagrams.size() / krb_prv_size < count || bodies.size() / prv_body_size < count) return false;
+  if (!encrypt_parts(session_key, prv_body_size, count, bodies, prv_body_size, datagrams.subspan(krb_prv_cipher_at),
+                     krb_prv_size))
+    return false;
+  for (std::size_t i = 0; i < count; ++i) {
+    const auto out = datagrams.subspan(i * krb_prv_size, krb_prv_size);
+    put_u16_net(out, type_at, KRB_PRV);
+    put_u16_net(out, krb_prv_length_at, prv_body_size);
+  }
+  return true;
+}
+
+bool decrypt_krb_prv(received rx, const engine_key& session_key, std::span<std::uint8_t, prv_body_size> body) {
+  zero(body);
+  return decrypt_part(session_key, cipher_from(rx, krb_prv_cipher_at), get_u16_net(rx, krb_prv_length_at), body);
+}
+
 prv_fields decode_prv_body(std::span<const std::uint8_t, prv_body_size> body) {
   return {get_u16_net(body, prv_type_at), get_u16_net(body, prv_data_len_at), get_u16_net(body, prv_pid_at)};
 }

@@ -15,6 +15,7 @@
 #include "common/hex.h"
 #include "common/sha1.h"
 #include "ticket/des.h"
+#include "ticket/des_engine.h"
 #include "ticket/wire.h"
 
 namespace ticket {
@@ -139,6 +140,15 @@ void encode_krb_prv(std::span<std::uint8_t, krb_prv_size> out, const key_schedul
 
 // Zeroes body and decrypts the KRB_PRV's length bytes into it.
 bool decrypt_krb_prv(received rx, const key_schedule& session_key, std::span<std::uint8_t, prv_body_size> body);
+
+// The same for many records at once, through the engine: count KRB_PRV
+// envelopes laid end to end in datagrams, sealing the bodies laid end to end
+// in bodies. False, with nothing written, when either area is too small.
+bool encode_krb_prv_batch(std::span<std::uint8_t> datagrams, const engine_key& session_key,
+                          std::span<const std::uint8_t> bodies, std::size_t count);
+
+// decrypt_krb_prv through the engine.
+bool decrypt_krb_prv(received rx, const engine_key& session_key, std::span<std::uint8_t, prv_body_size> body);
 
 prv_fields decode_prv_body(std::span<const std::uint8_t, prv_body_size> body);
 

@@ -34,7 +34,7 @@ std::vector<std::uint8_t> bytes_of(const char* hex_text) {
 
 engine_key key_of(const char* text) {
   des_key key{};
-  to_hex(text, key);
+  hex_to_bytes(text, key);
   engine_key out{};
   EXPECT_EQ(make_engine_key(key, out), 0) << text;
   return out;
@@ -291,7 +291,7 @@ TEST(MakeEngineKey, RefusesExactlyAsTheScheduleDoes) {
   } rows[] = {{"133457799BBCDFF1", 0}, {"133457799BBCDFF0", -1}, {"0101010101010101", -2}, {"01FE01FE01FE01FE", -2}};
   for (const auto& row : rows) {
     des_key key{};
-    to_hex(row.text, key);
+    hex_to_bytes(row.text, key);
     engine_key out{};
     EXPECT_EQ(make_engine_key(key, out), row.result) << row.text;
   }

@@ -53,10 +53,11 @@ inline constexpr char password[] = "open sesame";
 
 class TicketRun final : public SystemRun {
  public:
-  explicit TicketRun(const bytes& content) : SystemRun(content) {
+  TicketRun(const bytes& content, std::vector<std::string> server_args) : SystemRun(content) {
     authserver_.emplace(AUTHSERVER_PATH, std::vector<std::string>{client_key, server_key, "srv", "300"},
                         dir / "authserver.out");
-    server_.emplace(SERVER_PATH, std::vector<std::string>{server_key, input().string()}, dir / "server.out");
+    server_args.insert(server_args.end(), {server_key, input().string()});
+    server_.emplace(SERVER_PATH, server_args, dir / "server.out");
   }
   bool ready() const override { return authserver_->bound() && server_->bound(); }
   std::vector<std::string> client_command(const std::filesystem::path& output) override {
@@ -72,8 +73,9 @@ class TicketRun final : public SystemRun {
 
 class PasswordRun final : public SystemRun {
  public:
-  explicit PasswordRun(const bytes& content) : SystemRun(content) {
-    server_.emplace(PASSFEED_PATH, std::vector<std::string>{password, input().string()}, dir / "server.out");
+  PasswordRun(const bytes& content, std::vector<std::string> server_args) : SystemRun(content) {
+    server_args.insert(server_args.end(), {password, input().string()});
+    server_.emplace(PASSFEED_PATH, server_args, dir / "server.out");
   }
   bool ready() const override { return server_->bound(); }
   std::vector<std::string> client_command(const std::filesystem::path& output) override {
@@ -87,10 +89,12 @@ class PasswordRun final : public SystemRun {
 
 }  // namespace systems
 
-// The system's servers, serving an input file of content.
-inline std::unique_ptr<SystemRun> start_system(system_kind kind, const bytes& content) {
-  if (kind == system_kind::ticket) return std::make_unique<systems::TicketRun>(content);
-  return std::make_unique<systems::PasswordRun>(content);
+// The system's servers, serving an input file of content; options go before
+// the file server's positional arguments.
+inline std::unique_ptr<SystemRun> start_system(system_kind kind, const bytes& content,
+                                              const std::vector<std::string>& options = {}) {
+  if (kind == system_kind::ticket) return std::make_unique<systems::TicketRun>(content, options);
+  return std::make_unique<systems::PasswordRun>(content, options);
 }
 
 }  // namespace testing_support
