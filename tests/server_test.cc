@@ -77,10 +77,6 @@ std::string delivery_trace(std::size_t file_size) {
          "file sended!\nfile digest sent!\nOK\n";
 }
 
-std::string exchange_trace(std::size_t file_size) {
-  return authenticated_trace() + requested_trace + delivery_trace(file_size);
-}
-
 TEST(ServerExchange, AnswersNonceAndDeliversWholeFile) {
   struct Row {
     const char* name;
@@ -133,38 +129,6 @@ TEST(ServerExchange, AnswersNonceAndDeliversWholeFile) {
   }
 }
 
-// After its OK the server waits for the next client as long as it takes,
-// longer than the quick build's bound on a wait inside an exchange, and
-// serves it afresh: its own socket, records from pid 1, the file as it is
-// then.
-TEST(ServerExchange, ServesTheNextClientAfreshWheneverItComes) {
-  const auto first = random_bytes(2000, 1);
-  const auto second = random_bytes(3000, 2);
-  ServerRun run(first, {.program = SERVER_QUICK_PATH});
-  ASSERT_TRUE(run.bound());
-  authenticate(run);
-  run.send(file_request());
-  expect_delivery_of(collect_delivery(run.client), first);
-  ASSERT_TRUE(run.server->wait_for_output(exchange_trace(first.size())));
-  EXPECT_FALSE(run.server->wait(3s));
-  ASSERT_TRUE(run.server->running());
-
-  write_file(run.input(), second);
-  UdpPeer next;
-  expect_ap_rep(next, run.port(), ap_req());
-  next.send_to(run.port(), file_request());
-  expect_delivery_of(collect_delivery(next), second);
-  const std::string trace = exchange_trace(first.size()) + exchange_trace(second.size());
-  ASSERT_TRUE(run.server->wait_for_output(trace));
-  EXPECT_EQ(run.server->output(), trace);
-
-  // A third client's AP_REQ cut to its type: the buffer still held the last
-  // KRB_PRV, so only a cleared one reads the missing ticket as zeros, as a
-  // fresh server does.
-  next.send_to(run.port(), type_only(AP_REQ));
-  EXPECT_EQ(run.ended(), trace + "AP_REQ received\nkey error -1\n");
-}
-
 TEST(ServerExchange, SendsFileToSenderOfKrbPrv) {
   const auto file = random_bytes(5000);
   ServerRun run(file);
@@ -174,13 +138,6 @@ TEST(ServerExchange, SendsFileToSenderOfKrbPrv) {
   other.send_to(run.port(), file_request());
   expect_delivery_of(collect_delivery(other), file);
   EXPECT_TRUE(run.client.silent_for(50ms));
-}
-
-TEST(ServerWaits, GivesUpOnClientSilentAfterApRep) {
-  ServerRun run({}, {.program = SERVER_QUICK_PATH});
-  ASSERT_TRUE(run.bound());
-  authenticate(run);
-  EXPECT_EQ(run.ended(10s), authenticated_trace() + "error receiving packet\nABORT\n");
 }
 
 TEST(ServerFailures, EndsOnEveryRefusal) {

@@ -1,0 +1,237 @@
+// How long each program waits, run as the quick builds, whose bound on a
+// receive inside an exchange is 2 s. A peer that falls silent inside an
+// exchange ends the run after that bound, and not before, on the
+// failed-receive path. A server's wait between exchanges has no bound, and
+// it serves the next client afresh.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "common/bytes.h"
+#include "password/wire.h"
+#include "tests/support/output.h"
+#include "tests/support/password_peer.h"
+#include "tests/support/process.h"
+#include "tests/support/programs.h"
+#include "tests/support/ticket_peer.h"
+#include "tests/support/udp_peer.h"
+#include "ticket/wire.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using namespace testing_support;
+
+// A client run against the two servers that the test plays.
+struct ClientRun : ClientPeers {
+  ClientRun() {
+    client.emplace(CLIENT_QUICK_PATH,
+                   std::vector<std::string>{"127.0.0.1", std::to_string(as.port()), client_key_text, "127.0.0.1",
+                                            std::to_string(app.port()), (dir / "out").string(), "alice", "srv",
+                                            "-DDEBUG"},
+                   dir / "stdout");
+  }
+  TempDir dir;
+  std::optional<Process> client;
+};
+
+// A passfetch run against the server that the test plays.
+struct FetchRun : FetchServer {
+  FetchRun() {
+    client.emplace(PASSFETCH_QUICK_PATH,
+                   std::vector<std::string>{"127.0.0.1", std::to_string(server.port()), "first", "second", "third",
+                                            (dir / "out").string(), "-DDEBUG"},
+                   dir / "stdout");
+  }
+  TempDir dir;
+  std::optional<Process> client;
+};
+
+// A program brought to where its peer falls silent: the run, which owns the
+// program and the peers that the test plays, and the program.
+struct Silenced {
+  std::shared_ptr<void> run;
+  Process* program;
+};
+
+Silenced server_after_ap_rep() {
+  auto run = std::make_shared<FileServerRun>(SERVER_QUICK_PATH, server_key_text, bytes{}, "-DDEBUG");
+  EXPECT_TRUE(run->bound());
+  expect_ap_rep(run->client, run->port(), ap_req());
+  return {run, &*run->server};
+}
+
+Silenced client_after_as_req() {
+  auto run = std::make_shared<ClientRun>();
+  run->expect_as_req();
+  return {run, &*run->client};
+}
+
+Silenced client_inside_stream() {
+  auto run = std::make_shared<ClientRun>();
+  run->reach_transfer();
+  run->send_app(krb_prv(run->session_key, {.pid = 1, .data = {'a', 'b'}}));
+  return {run, &*run->client};
+}
+
+Silenced passfeed_after_wrong_password() {
+  auto run = std::make_shared<FileServerRun>(PASSFEED_QUICK_PATH, "secret", bytes(5, 'x'), "-DDEBUG");
+  EXPECT_TRUE(run->bound());
+  run->send(join_req());
+  EXPECT_EQ(next_type(run->client), password::PASS_REQ);
+  run->send(pass_resp("wrong"));
+  EXPECT_EQ(next_type(run->client), password::PASS_REQ);
+  return {run, &*run->server};
+}
+
+// stage 0: after the JOIN_REQ; 1: after the first PASS_RESP; 2: after the
+// first DATA.
+Silenced passfetch_at(int stage) {
+  auto run = std::make_shared<FetchRun>();
+  EXPECT_TRUE(run->joined());
+  if (stage >= 1) {
+    run->send(bare(password::PASS_REQ));
+    EXPECT_EQ(run->next_password(), "first");
+  }
+  if (stage >= 2) {
+    run->send(bare(password::PASS_ACCEPT));
+    run->send(data_msg(1, {1, 2, 3}));
+  }
+  return {run, &*run->client};
+}
+
+TEST(Waits, SilentPeerEndsTheRunAfterTheBoundedWait) {
+  struct Row {
+    const char* name;
+    std::function<Silenced()> reach;
+    std::string last_lines;  // how the output ends; the steps before are each program's own tests'
+  };
+  const std::string failed = "error receiving packet\nABORT\n";
+  const Row rows[] = {
+      {"server: client silent after the AP_REP", server_after_ap_rep, "Sending AP_REP\n" + failed},
+      {"client: authentication server silent", client_after_as_req, failed},
+      {"client: application server silent inside the stream", client_inside_stream,
+       "APP_DATA Received - pid = 1\n" + failed},
+      {"passfeed: client silent after a wrong password", passfeed_after_wrong_password,
+       "Im getting wrong\npassword not correct\n" + failed},
+      {"passfetch: server silent after the JOIN_REQ", [] { return passfetch_at(0); }, failed},
+      {"passfetch: server silent after a PASS_RESP", [] { return passfetch_at(1); }, "PASS_REQ received\n" + failed},
+      {"passfetch: server silent inside the stream", [] { return passfetch_at(2); }, "receiving file\n" + failed},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    const Silenced silenced = row.reach();
+    const auto silent_since = std::chrono::steady_clock::now();
+    const std::string output = output_at_exit(*silenced.program, 10s);
+    EXPECT_GE(std::chrono::steady_clock::now() - silent_since, 1500ms) << "ended before the bound";
+    EXPECT_TRUE(output.ends_with(row.last_lines)) << output;
+  }
+}
+
+// One whole ticket exchange from client; the server's debug lines for it.
+std::string ticket_exchange(const UdpPeer& client, std::uint16_t port, const bytes& file, int records) {
+  expect_ap_rep(client, port, ap_req());
+  client.send_to(port, file_request());
+  expect_delivery_of(collect_delivery(client), file);
+  return "AP_REQ received\nSession key still valid\nClient name is correct\nClient IP address is correct\n"
+         "nonce received = 1700000000\nSending AP_REP\n"
+         "KRB_PRV received\nSession key still valid\nAPP_DATA_REQ received\n" +
+         repeat("sending file!\n", records) + "file sended!\nfile digest sent!\nOK\n";
+}
+
+// One whole password exchange from client, the right password offered after
+// the wrong ones; passfeed's debug lines for it.
+std::string password_exchange(const UdpPeer& client, std::uint16_t port, const bytes& file,
+                              const std::vector<bytes>& wrong, const std::vector<std::string>& wrong_lines,
+                              int pieces) {
+  client.send_to(port, join_req());
+  EXPECT_EQ(next_type(client), password::PASS_REQ);
+  std::string trace = "JOIN_REQ received\n";
+  for (std::size_t i = 0; i < wrong.size(); ++i) {
+    client.send_to(port, wrong[i]);
+    EXPECT_EQ(next_type(client), password::PASS_REQ) << i;
+    trace += "PASS_RESP received\nIm getting " + wrong_lines[i] + "\npassword not correct\n";
+  }
+  client.send_to(port, pass_resp("secret"));
+  EXPECT_EQ(next_type(client), password::PASS_ACCEPT);
+  const Stream stream = receive_stream(client);
+  EXPECT_EQ(stream.content, file);
+  EXPECT_EQ(stream.digest, digest_of(file));
+  return trace + "PASS_RESP received\nIm getting secret\npassword correct\n" + repeat("sending file!\n", pieces) +
+         "file sended!\nOK\n";
+}
+
+// After its OK a server waits for the next client as long as it takes, longer
+// than the bound on a wait inside an exchange, and serves it afresh: on its
+// own socket, records from pid 1, the file as it is then.
+TEST(Waits, ServersServeTheNextClientAfreshWheneverItComes) {
+  // A longer PASS_RESP with no zero byte after the header: its debug line
+  // stops at the end of the password field.
+  bytes no_zero(100, 'x');
+  put_u16_net(no_zero, password::type_at, password::PASS_RESP);
+  put_u32_net(no_zero, password::length_at, 50);
+  put_u16_net(no_zero, password::reserved_at, 0x7777);
+  using Exchange = std::function<std::string(const UdpPeer&, std::uint16_t, const bytes&)>;
+  struct Row {
+    const char* name;
+    const char* program;
+    const char* secret;
+    std::size_t first_size, second_size;
+    Exchange first, second;
+    // A third client's first datagram and what the server then prints, if
+    // the row has one.
+    std::optional<bytes> third;
+    std::string third_lines;
+  };
+  const Row rows[] = {
+      {"ticket", SERVER_QUICK_PATH, server_key_text, 2000, 3000,
+       [](const UdpPeer& c, std::uint16_t port, const bytes& file) { return ticket_exchange(c, port, file, 3); },
+       [](const UdpPeer& c, std::uint16_t port, const bytes& file) { return ticket_exchange(c, port, file, 4); },
+       // An AP_REQ cut to its type: the buffer still held the last KRB_PRV,
+       // so only a cleared one reads the missing ticket as zeros, as a fresh
+       // server does.
+       type_only(ticket::AP_REQ), "AP_REQ received\nkey error -1\n"},
+      // Two wrong tries leave the count at 2: the next client's one wrong try
+      // must not make it 3.
+      {"password", PASSFEED_QUICK_PATH, "secret", 2100, 1500,
+       [&](const UdpPeer& c, std::uint16_t port, const bytes& file) {
+         return password_exchange(c, port, file, {no_zero, pass_resp("two")},
+                                  {std::string(password::password_len, 'x'), "two"}, 3);
+       },
+       [](const UdpPeer& c, std::uint16_t port, const bytes& file) {
+         return password_exchange(c, port, file, {pass_resp("one")}, {"one"}, 2);
+       },
+       std::nullopt, ""},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    const bytes first = random_bytes(row.first_size, 1);
+    const bytes second = random_bytes(row.second_size, 2);
+    FileServerRun run(row.program, row.secret, first, "-DDEBUG");
+    ASSERT_TRUE(run.bound());
+    std::string trace = row.first(run.client, run.port(), first);
+    ASSERT_TRUE(run.server->wait_for_output(trace));
+    EXPECT_FALSE(run.server->wait(3s)) << "waits for the next client as long as it takes";
+    ASSERT_TRUE(run.server->running());
+
+    write_file(run.input(), second);
+    const UdpPeer next;
+    trace += row.second(next, run.port(), second);
+    ASSERT_TRUE(run.server->wait_for_output(trace));
+    EXPECT_EQ(run.server->output(), trace);
+    EXPECT_TRUE(run.client.silent_for(50ms)) << "nothing goes to the first client";
+    if (row.third) {
+      next.send_to(run.port(), *row.third);
+      EXPECT_EQ(run.ended(), trace + row.third_lines);
+    }
+  }
+}
+
+}  // namespace
