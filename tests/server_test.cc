@@ -177,14 +177,13 @@ TEST(ServerFailures, EndsOnEveryRefusal) {
       run.send(file_request());
     };
   };
-  // Only the envelope's header arrives: the record decrypts from zero bytes
-  // into some type other than APP_DATA_REQ.
+  // Only the envelope's header arrives: the record decrypts from zero bytes.
+  // Its type, 0x4E96, is the first two bytes of a zero block decrypted under
+  // the session key with the fixed IV:
+  //   openssl enc -d -des-cbc -provider legacy -provider default -nopad
+  //     -K 0123456789ABCDEF -iv 5A3C96E10F78B42D
   bytes header_only = file_request();
   header_only.resize(krb_prv_cipher_at);
-  std::array<std::uint8_t, prv_body_size> zero_body{};
-  ASSERT_TRUE(decrypt_krb_prv(rx_of(header_only), schedule_of(session_key), zero_body));
-  const std::uint16_t zero_type = decode_prv_body(zero_body).prv_type;
-  ASSERT_NE(zero_type, APP_DATA_REQ);
   const std::string a40(40, 'a');
   const std::string b40(40, 'b');
   const std::string authenticated = authenticated_trace();
@@ -241,7 +240,7 @@ TEST(ServerFailures, EndsOnEveryRefusal) {
        authenticated + "Expecting KRB_PRV or AP_ERR\nI'm receiving packet type = 0\nABORT\n"},
       {"KRB_PRV of its header only", "-DDEBUG", after_ap_rep([&](ServerRun& run) { run.send(header_only); }),
        authenticated + "KRB_PRV received\nSession key still valid\nExpecting APP_DATA_REQ\n"
-                       "I'm receiving packet type = " + std::to_string(zero_type) + "\nABORT\n"},
+                       "I'm receiving packet type = 20118\nABORT\n"},
       {"APP_DATA instead of APP_DATA_REQ", "-DDEBUG", after_ap_rep(send_krb_prv(APP_DATA)),
        authenticated + "KRB_PRV received\nSession key still valid\nExpecting APP_DATA_REQ\n"
                        "I'm receiving packet type = 15\nABORT\n"},
