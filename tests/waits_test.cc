@@ -9,7 +9,6 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
-#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -29,107 +28,88 @@ namespace {
 using namespace std::chrono_literals;
 using namespace testing_support;
 
-// A client run against the two servers that the test plays.
-struct ClientRun : ClientPeers {
-  ClientRun() {
-    client.emplace(CLIENT_QUICK_PATH,
-                   std::vector<std::string>{"127.0.0.1", std::to_string(as.port()), client_key_text, "127.0.0.1",
-                                            std::to_string(app.port()), (dir / "out").string(), "alice", "srv",
-                                            "-DDEBUG"},
-                   dir / "stdout");
-  }
+// Everything a row may play against its program, and where that program
+// stores what it receives.
+struct Peers {
   TempDir dir;
-  std::optional<Process> client;
+  std::uint16_t port = free_udp_port();  // a server program's own
+  UdpPeer client;                        // the client of a server program
+  ClientPeers servers;                   // the two servers of a ticket client
+  FetchServer feed;                      // the server of a passfetch
 };
-
-// A passfetch run against the server that the test plays.
-struct FetchRun : FetchServer {
-  FetchRun() {
-    client.emplace(PASSFETCH_QUICK_PATH,
-                   std::vector<std::string>{"127.0.0.1", std::to_string(server.port()), "first", "second", "third",
-                                            (dir / "out").string(), "-DDEBUG"},
-                   dir / "stdout");
-  }
-  TempDir dir;
-  std::optional<Process> client;
-};
-
-// A program brought to where its peer falls silent: the run, which owns the
-// program and the peers that the test plays, and the program.
-struct Silenced {
-  std::shared_ptr<void> run;
-  Process* program;
-};
-
-Silenced server_after_ap_rep() {
-  auto run = std::make_shared<FileServerRun>(SERVER_QUICK_PATH, server_key_text, bytes{}, "-DDEBUG");
-  EXPECT_TRUE(run->bound());
-  expect_ap_rep(run->client, run->port(), ap_req());
-  return {run, &*run->server};
-}
-
-Silenced client_after_as_req() {
-  auto run = std::make_shared<ClientRun>();
-  run->expect_as_req();
-  return {run, &*run->client};
-}
-
-Silenced client_inside_stream() {
-  auto run = std::make_shared<ClientRun>();
-  run->reach_transfer();
-  run->send_app(krb_prv(run->session_key, {.pid = 1, .data = {'a', 'b'}}));
-  return {run, &*run->client};
-}
-
-Silenced passfeed_after_wrong_password() {
-  auto run = std::make_shared<FileServerRun>(PASSFEED_QUICK_PATH, "secret", bytes(5, 'x'), "-DDEBUG");
-  EXPECT_TRUE(run->bound());
-  run->send(join_req());
-  EXPECT_EQ(next_type(run->client), password::PASS_REQ);
-  run->send(pass_resp("wrong"));
-  EXPECT_EQ(next_type(run->client), password::PASS_REQ);
-  return {run, &*run->server};
-}
-
-// stage 0: after the JOIN_REQ; 1: after the first PASS_RESP; 2: after the
-// first DATA.
-Silenced passfetch_at(int stage) {
-  auto run = std::make_shared<FetchRun>();
-  EXPECT_TRUE(run->joined());
-  if (stage >= 1) {
-    run->send(bare(password::PASS_REQ));
-    EXPECT_EQ(run->next_password(), "first");
-  }
-  if (stage >= 2) {
-    run->send(bare(password::PASS_ACCEPT));
-    run->send(data_msg(1, {1, 2, 3}));
-  }
-  return {run, &*run->client};
-}
 
 TEST(Waits, SilentPeerEndsTheRunAfterTheBoundedWait) {
   struct Row {
     const char* name;
-    std::function<Silenced()> reach;
-    std::string last_lines;  // how the output ends; the steps before are each program's own tests'
+    const char* program;
+    // PORT, FILE, OUT, AS, APP and FEED stand for the port to serve on, an
+    // input file, an output file, and the ports of the peers played.
+    std::vector<std::string> args;
+    std::function<void(Peers&)> reach;  // brings the program to where its peer falls silent
+    std::string last_lines;             // how the output ends; the steps before are each program's own tests'
+  };
+  const std::vector<std::string> passfetch_args = {"127.0.0.1", "FEED", "first", "second", "third", "OUT", "-DDEBUG"};
+  const auto passfetch_at = [](int stage) {
+    return [stage](Peers& p) {
+      EXPECT_TRUE(p.feed.joined());
+      if (stage >= 1) {
+        p.feed.send(bare(password::PASS_REQ));
+        EXPECT_EQ(p.feed.next_password(), "first");
+      }
+      if (stage >= 2) {
+        p.feed.send(bare(password::PASS_ACCEPT));
+        p.feed.send(data_msg(1, {1, 2, 3}));
+      }
+    };
   };
   const std::string failed = "error receiving packet\nABORT\n";
   const Row rows[] = {
-      {"server: client silent after the AP_REP", server_after_ap_rep, "Sending AP_REP\n" + failed},
-      {"client: authentication server silent", client_after_as_req, failed},
-      {"client: application server silent inside the stream", client_inside_stream,
+      {"server: client silent after the AP_REP", SERVER_QUICK_PATH, {"PORT", server_key_text, "FILE", "-DDEBUG"},
+       [](Peers& p) { expect_ap_rep(p.client, p.port, ap_req()); }, "Sending AP_REP\n" + failed},
+      {"client: authentication server silent", CLIENT_QUICK_PATH,
+       {"127.0.0.1", "AS", client_key_text, "127.0.0.1", "APP", "OUT", "alice", "srv", "-DDEBUG"},
+       [](Peers& p) { p.servers.expect_as_req(); }, failed},
+      {"client: application server silent inside the stream", CLIENT_QUICK_PATH,
+       {"127.0.0.1", "AS", client_key_text, "127.0.0.1", "APP", "OUT", "alice", "srv", "-DDEBUG"},
+       [](Peers& p) {
+         p.servers.reach_transfer();
+         p.servers.send_app(krb_prv(session_key, {.pid = 1, .data = {'a', 'b'}}));
+       },
        "APP_DATA Received - pid = 1\n" + failed},
-      {"passfeed: client silent after a wrong password", passfeed_after_wrong_password,
+      {"passfeed: client silent after a wrong password", PASSFEED_QUICK_PATH, {"PORT", "secret", "FILE", "-DDEBUG"},
+       [](Peers& p) {
+         for (const bytes& datagram : {join_req(), pass_resp("wrong")}) {
+           p.client.send_to(p.port, datagram);
+           EXPECT_EQ(next_type(p.client), password::PASS_REQ);
+         }
+       },
        "Im getting wrong\npassword not correct\n" + failed},
-      {"passfetch: server silent after the JOIN_REQ", [] { return passfetch_at(0); }, failed},
-      {"passfetch: server silent after a PASS_RESP", [] { return passfetch_at(1); }, "PASS_REQ received\n" + failed},
-      {"passfetch: server silent inside the stream", [] { return passfetch_at(2); }, "receiving file\n" + failed},
+      {"passfetch: server silent after the JOIN_REQ", PASSFETCH_QUICK_PATH, passfetch_args, passfetch_at(0), failed},
+      {"passfetch: server silent after a PASS_RESP", PASSFETCH_QUICK_PATH, passfetch_args, passfetch_at(1),
+       "PASS_REQ received\n" + failed},
+      {"passfetch: server silent inside the stream", PASSFETCH_QUICK_PATH, passfetch_args, passfetch_at(2),
+       "receiving file\n" + failed},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
-    const Silenced silenced = row.reach();
+    Peers p;
+    write_file(p.dir / "in", bytes(5, 'x'));
+    std::vector<std::string> args = row.args;
+    for (std::string& arg : args) {
+      if (arg == "PORT") arg = std::to_string(p.port);
+      if (arg == "FILE") arg = (p.dir / "in").string();
+      if (arg == "OUT") arg = (p.dir / "out").string();
+      if (arg == "AS") arg = std::to_string(p.servers.as.port());
+      if (arg == "APP") arg = std::to_string(p.servers.app.port());
+      if (arg == "FEED") arg = std::to_string(p.feed.server.port());
+    }
+    Process program(row.program, args, p.dir / "stdout");
+    if (row.args[0] == "PORT") {
+      ASSERT_TRUE(wait_udp_bound(p.port));
+    }
+    row.reach(p);
     const auto silent_since = std::chrono::steady_clock::now();
-    const std::string output = output_at_exit(*silenced.program, 10s);
+    const std::string output = output_at_exit(program, 10s);
     EXPECT_GE(std::chrono::steady_clock::now() - silent_since, 1500ms) << "ended before the bound";
     EXPECT_TRUE(output.ends_with(row.last_lines)) << output;
   }
