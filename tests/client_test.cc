@@ -134,7 +134,7 @@ class ClientRun : public ClientPeers {
 
   std::filesystem::path out() const { return dir / "out"; }
 
-  void start(const Args& args = {}, const char* program = CLIENT_PATH) {
+  void start(const Args& args = {}) {
     std::vector<std::string> argv = {args.auth_name,
                                      args.auth_port.empty() ? number(as.port()) : args.auth_port,
                                      args.key,
@@ -145,7 +145,7 @@ class ClientRun : public ClientPeers {
                                      args.server_id};
     if (!args.last.empty()) argv.push_back(args.last);
     started_at = clock_now();
-    client.emplace(program, argv, dir / "stdout");
+    client.emplace(CLIENT_PATH, argv, dir / "stdout");
   }
 
   // Waits for the exit, which must be status 0, and returns the output.

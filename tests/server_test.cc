@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "common/bytes.h"
+#include "tests/support/junk.h"
 #include "tests/support/output.h"
 #include "tests/support/process.h"
 #include "tests/support/programs.h"
@@ -34,21 +35,12 @@ using namespace testing_support;
 
 constexpr des_key weak_session_key = {0x01, 0x01, 0x01, 0x01, 0x01, 0x01, 0x01, 0x01};
 
-bool all_zero(std::span<const std::uint8_t> area) {
-  return std::all_of(area.begin(), area.end(), [](std::uint8_t b) { return b == 0; });
-}
-
-struct Options {
-  const char* last_arg = "-DDEBUG";  // nullptr for three arguments
-  const char* program = SERVER_PATH;
-  const char* key = server_key_text;
-};
-
-// One run of the server on a fresh port, serving the file input().
+// One run of the server on a fresh port, serving the file input(); last_arg
+// nullptr for three arguments.
 class ServerRun : public FileServerRun {
  public:
-  explicit ServerRun(const bytes& file = {}, const Options& options = {})
-      : FileServerRun(options.program, options.key, file, options.last_arg) {}
+  explicit ServerRun(const bytes& file = {}, const char* last_arg = "-DDEBUG")
+      : FileServerRun(SERVER_PATH, server_key_text, file, last_arg) {}
 };
 
 // Plays the client up to an accepted AP_REP.
@@ -99,7 +91,7 @@ TEST(ServerExchange, AnswersNonceAndDeliversWholeFile) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     const auto file = random_bytes(row.file_size);
-    ServerRun run(file, {.last_arg = row.last_arg});
+    ServerRun run(file, row.last_arg);
     ASSERT_TRUE(run.bound());
 
     run.send(maybe_cut(row.cut, ap_req({.nonce = row.nonce})));
@@ -254,7 +246,7 @@ TEST(ServerFailures, EndsOnEveryRefusal) {
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
-    ServerRun run(random_bytes(100), {.last_arg = row.last_arg});
+    ServerRun run(random_bytes(100), row.last_arg);
     ASSERT_TRUE(run.bound());
     row.drive(run);
     EXPECT_EQ(run.ended(), row.expected);
@@ -277,7 +269,7 @@ TEST(ServerFailures, EndsWithoutAbortOnExpiredTicket) {
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
-    ServerRun run({}, {.last_arg = row.last_arg});
+    ServerRun run({}, row.last_arg);
     ASSERT_TRUE(run.bound());
     const std::uint32_t before = clock_now();
     run.send(ap_req({.timestamp = row.timestamp, .lifetime = row.lifetime}));
