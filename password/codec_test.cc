@@ -212,7 +212,8 @@ TEST(PasswordCodec, DecodersReadEachFieldAtItsOffsetOnly) {
       {pass_resp_password_at + password_len, {DATA_FIELD}},
       {data_size - 1, {DATA_FIELD}},
   };
-  for (const Row& row : rows) EXPECT_EQ(fields_changed_at(rx, row.at, decoded_fields), row.changes) << "byte " << row.at;
+  for (const Row& row : rows)
+    EXPECT_EQ(fields_changed_at(rx, row.at, decoded_fields), row.changes) << "byte " << row.at;
 }
 
 TEST(PasswordCodec, DataBytesStayInsideTheField) {

@@ -401,7 +401,8 @@ TEST(TicketCodec, DecodersReadEachFieldAtItsOffsetOnly) {
         EXPECT_EQ(fields_changed_at(area, at, row.decode), std::vector<std::size_t>{f}) << row.name << ", byte " << at;
     }
     for (const std::size_t at : row.free)
-      EXPECT_EQ(fields_changed_at(area, at, row.decode), std::vector<std::size_t>{}) << row.name << ", free byte " << at;
+      EXPECT_EQ(fields_changed_at(area, at, row.decode), std::vector<std::size_t>{})
+          << row.name << ", free byte " << at;
   }
 }
 
