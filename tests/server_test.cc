@@ -260,12 +260,13 @@ TEST(ServerFailures, EndsWithoutAbortOnExpiredTicket) {
     const char* last_arg;
     std::uint32_t timestamp;
     std::uint16_t lifetime;
+    std::uint32_t valid_until;  // as the debug line shows it
   };
   const std::uint32_t now = clock_now();
   const Row rows[] = {
-      {"validity equal to the clock", "-DDEBUG", now, 0},
-      {"validity wrapping past 2^32", "-DDEBUG", 0xFFFFFFFFu, 2},
-      {"quiet", nullptr, now - 100, 50},
+      {"validity equal to the clock", "-DDEBUG", now, 0, now},
+      {"validity wrapping past 2^32", "-DDEBUG", 0xFFFFFFFFu, 2, 1},
+      {"quiet", nullptr, now - 100, 50, 0},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
@@ -274,11 +275,10 @@ TEST(ServerFailures, EndsWithoutAbortOnExpiredTicket) {
     const std::uint32_t before = clock_now();
     run.send(ap_req({.timestamp = row.timestamp, .lifetime = row.lifetime}));
     const std::string output = run.ended();
-    const std::uint32_t valid_until = validity(row.timestamp, row.lifetime);
     EXPECT_TRUE(printed_at_some_second(output, before, clock_now(), [&](std::uint32_t t) {
       if (row.last_arg == nullptr) return std::string();
       return "AP_REQ received\nSession key has expired\ncurrtime = " + std::to_string(t) +
-             ", validity = " + std::to_string(valid_until) + " \n";
+             ", validity = " + std::to_string(row.valid_until) + " \n";
     })) << output;
     EXPECT_TRUE(run.client.silent_for(50ms));
   }
