@@ -19,14 +19,14 @@
 #
 # The programs are the commands in the arrays authserver_cmd, server_cmd,
 # client_cmd, passfeed_cmd and passfetch_cmd (systems_use_build and
-# systems_use_programs fill them). Where and how they run is the calling script's to say, by
-# defining any of these after sourcing this file:
+# systems_use_programs fill them). Where and how they run is for the calling
+# script to say, by defining any of these after sourcing this file:
 #
 #   systems_start OUT CMD...        starts a server in the background, its
 #                                   output in OUT and its PID in REPLY
 #   systems_wait_bound PORT PID OUT waits until the server PID has bound PORT
-#   systems_run OUT CMD...          runs a client to its end, output in OUT;
-#                                   its exit status is not the run's
+#   systems_run OUT CMD...          runs a client to its end, output in OUT
+#                                   (the default ignores its exit status)
 #
 # By default the programs run on this host, and a server gets 10 s to bind.
 
