@@ -9,12 +9,18 @@
 #include <vector>
 
 #include "common/bytes.h"
+#include "tests/support/field_offsets.h"
 #include "tests/support/junk.h"
 
 namespace password {
 namespace {
 
 using testing_support::all_zero;
+using testing_support::area_of;
+using testing_support::field_values;
+using testing_support::fields_changed_at;
+using testing_support::leftover_bytes;
+using testing_support::value;
 using testing_support::junk_filled;
 
 // Bytes 1, 2, 3, ... (never 0 or 0xAA), standing for file content.
@@ -163,69 +169,51 @@ TEST(PasswordCodec, TerminateMatchesGoldenBytes) {
   EXPECT_EQ(back.digest, digest);
 }
 
-// Everything a receiver can read from one buffer, through every decoder.
-struct Decoded {
-  header_fields header;
-  pass_resp_fields pass_resp;
-  data_fields data;
-  terminate_fields terminate;
-  std::vector<std::uint8_t> data_field;
-};
+// Everything a receiver can read from one buffer, through every decoder. The
+// message views overlap after the header, so one byte can belong to several
+// of them.
+enum Field : std::size_t { TYPE, LENGTHS, PID, PASSWORD, DIGEST, DATA_FIELD };
 
-Decoded decode_all(const receive_buffer& rx) {
-  const auto bytes = data_bytes(rx, data_bytes_len);
-  return {decode_header(rx), decode_pass_resp(rx), decode_data(rx), decode_terminate(rx),
-          std::vector<std::uint8_t>(bytes->begin(), bytes->end())};
-}
-
-enum Field : unsigned { TYPE = 1, LENGTH = 2, PID = 4, PASSWORD = 8, DIGEST = 16, DATA_FIELD = 32 };
-
-unsigned changed_fields(const Decoded& a, const Decoded& b) {
-  unsigned changed = 0;
-  if (a.header.type != b.header.type) changed |= TYPE;
-  const bool length_same = a.header.length == b.header.length && a.pass_resp.length == b.pass_resp.length &&
-                           a.data.length == b.data.length && a.terminate.length == b.terminate.length;
-  if (!length_same) changed |= LENGTH;
-  if (a.data.pid != b.data.pid) changed |= PID;
-  if (a.pass_resp.password != b.pass_resp.password) changed |= PASSWORD;
-  if (a.terminate.digest != b.terminate.digest) changed |= DIGEST;
-  if (a.data_field != b.data_field) changed |= DATA_FIELD;
-  return changed;
+field_values decoded_fields(std::span<const std::uint8_t> bytes) {
+  const auto rx = area_of<receive_size>(bytes);
+  const header_fields header = decode_header(rx);
+  const pass_resp_fields pass_resp = decode_pass_resp(rx);
+  const data_fields data = decode_data(rx);
+  const terminate_fields terminate = decode_terminate(rx);
+  const auto data_field = data_bytes(rx, data_bytes_len);
+  std::vector<std::uint8_t> lengths;
+  for (const std::uint32_t length : {header.length, pass_resp.length, data.length, terminate.length}) {
+    const auto bytes = value(length);
+    lengths.insert(lengths.end(), bytes.begin(), bytes.end());
+  }
+  return {value(header.type), lengths, value(data.pid), value(pass_resp.password), value(terminate.digest),
+          std::vector<std::uint8_t>(data_field->begin(), data_field->end())};
 }
 
 TEST(PasswordCodec, DecodersReadEachFieldAtItsOffsetOnly) {
-  // Bytes left over from earlier datagrams: nothing in the buffer is zero.
-  receive_buffer rx;
-  for (std::size_t i = 0; i < rx.size(); ++i) rx[i] = static_cast<std::uint8_t>(0x30 + i % 97);
-  const Decoded before = decode_all(rx);
-
+  const std::vector<std::uint8_t> rx = leftover_bytes(receive_size);
   struct Row {
     std::size_t at;
-    unsigned expect;
+    std::vector<std::size_t> changes;
   };
-  // The message views overlap after the header, so one byte can belong to
-  // several of them.
   const Row rows[] = {
-      {type_at, TYPE},
-      {type_at + 1, TYPE},
-      {reserved_at, 0},
-      {reserved_at + 1, 0},
-      {length_at, LENGTH},
-      {length_at + 3, LENGTH},
-      {data_pid_at, PID | PASSWORD | DIGEST},
-      {data_pid_at + 3, PID | PASSWORD | DIGEST},
-      {data_bytes_at, PASSWORD | DIGEST | DATA_FIELD},
-      {terminate_digest_at + digest_len - 1, PASSWORD | DIGEST | DATA_FIELD},
-      {terminate_digest_at + digest_len, PASSWORD | DATA_FIELD},
-      {pass_resp_password_at + password_len - 1, PASSWORD | DATA_FIELD},
-      {pass_resp_password_at + password_len, DATA_FIELD},
-      {data_size - 1, DATA_FIELD},
+      {type_at, {TYPE}},
+      {type_at + 1, {TYPE}},
+      {reserved_at, {}},
+      {reserved_at + 1, {}},
+      {length_at, {LENGTHS}},
+      {length_at + 3, {LENGTHS}},
+      {data_pid_at, {PID, PASSWORD, DIGEST}},
+      {data_pid_at + 3, {PID, PASSWORD, DIGEST}},
+      {data_bytes_at, {PASSWORD, DIGEST, DATA_FIELD}},
+      {terminate_digest_at + digest_len - 1, {PASSWORD, DIGEST, DATA_FIELD}},
+      {terminate_digest_at + digest_len, {PASSWORD, DATA_FIELD}},
+      {pass_resp_password_at + password_len - 1, {PASSWORD, DATA_FIELD}},
+      {pass_resp_password_at + password_len, {DATA_FIELD}},
+      {data_size - 1, {DATA_FIELD}},
   };
-  for (const Row& row : rows) {
-    receive_buffer changed = rx;
-    ++changed[row.at];
-    EXPECT_EQ(changed_fields(before, decode_all(changed)), row.expect) << "byte " << row.at;
-  }
+  for (const Row& row : rows)
+    EXPECT_EQ(fields_changed_at(rx, row.at, decoded_fields), row.changes) << "byte " << row.at;
 }
 
 TEST(PasswordCodec, DataBytesStayInsideTheField) {

@@ -13,6 +13,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <iterator>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -22,6 +23,7 @@
 #include "tests/support/process.h"
 #include "tests/support/programs.h"
 #include "tests/support/relay.h"
+#include "tests/support/ticket_peer.h"
 #include "ticket/wire.h"
 
 namespace {
@@ -31,6 +33,8 @@ using namespace testing_support;
 
 constexpr auto to_client = Direction::to_client;
 constexpr auto to_server = Direction::to_server;
+
+enum class System { ticket, password };
 
 // How a run must end. kept: the bytes of the input that the client's file
 // must hold exactly, as a prefix; nothing when the file is not checked (a cut
@@ -42,32 +46,15 @@ struct Case {
   const char* server_output;
   bool server_waits;  // still running afterwards, waiting for its next client
   std::optional<std::size_t> kept;
+  System system = System::ticket;
 };
 
-std::string case_name(const testing::TestParamInfo<Case>& info) { return info.param.name; }
+std::string case_name(const testing::TestParamInfo<Case>& info) {
+  return (info.param.system == System::ticket ? "Ticket" : "Password") + std::string(info.param.name);
+}
 void PrintTo(const Case& c, std::ostream* out) { *out << c.name; }
 
-// Runs one case with the programs already started, the client last.
-void check_run(const Case& c, Process& client, Process& server, const Relay& relay, const TempDir& dir,
-               const std::vector<std::uint8_t>& input) {
-  ASSERT_EQ(client.wait(20s), std::optional<int>(0)) << "client did not end by itself";
-  EXPECT_EQ(client.output(), c.client_output);
-  EXPECT_TRUE(relay.fault_applied() || c.plan.fault == Fault::none) << "the datagram to fault never came";
-  if (c.server_waits) {
-    if (*c.server_output != '\0') {
-      EXPECT_TRUE(server.wait_for_output(c.server_output, 10s));
-    }
-    EXPECT_TRUE(server.running()) << "server should wait for its next client";
-  } else {
-    EXPECT_EQ(server.wait(10s), std::optional<int>(0)) << "server did not end by itself";
-  }
-  EXPECT_EQ(server.output(), c.server_output);
-  if (c.kept) {
-    const auto output = read_file(dir / "out");
-    ASSERT_LE(*c.kept, input.size());
-    EXPECT_EQ(output, std::vector<std::uint8_t>(input.begin(), input.begin() + static_cast<std::ptrdiff_t>(*c.kept)));
-  }
-}
+class Faults : public testing::TestWithParam<Case> {};
 
 // ---- Ticket system: client -> authserver directly, client -> relay -> server.
 
@@ -86,28 +73,6 @@ constexpr std::size_t request_index = 1;
 constexpr std::size_t in_record_data = ticket::krb_prv_cipher_at + 500;
 constexpr std::size_t in_digest = ticket::krb_prv_cipher_at + 8 + 3;
 constexpr std::size_t first_block_only = ticket::krb_prv_cipher_at + 8;
-
-class TicketFaults : public testing::TestWithParam<Case> {};
-
-TEST_P(TicketFaults, EndInTheClientsFailureLine) {
-  const Case& c = GetParam();
-  TempDir dir;
-  const auto input = random_bytes(ticket_file_size, 7);
-  write_file(dir / "in", input);
-  const char* client_key = "133457799BBCDFF1";
-  const char* server_key = "0E329232EA6D0D73";
-
-  ServerProcess auth(AUTHSERVER_PATH, {client_key, server_key, "srv"}, dir / "auth.out");
-  ServerProcess server(SERVER_QUICK_PATH, {server_key, (dir / "in").string()}, dir / "server.out");
-  ASSERT_TRUE(auth.bound());
-  ASSERT_TRUE(server.bound());
-  Relay relay(server.port(), c.plan);
-  Process client(CLIENT_QUICK_PATH,
-                 {"127.0.0.1", std::to_string(auth.port()), client_key, "127.0.0.1", std::to_string(relay.port()),
-                  (dir / "out").string(), "alice", "srv"},
-                 dir / "client.out");
-  check_run(c, client, server, relay, dir, input);
-}
 
 const Case ticket_cases[] = {
     {"NoFault", {}, "OK\n", "OK\n", true, ticket_file_size},
@@ -141,8 +106,6 @@ const Case ticket_cases[] = {
      false, 0},
 };
 
-INSTANTIATE_TEST_SUITE_P(Relay, TicketFaults, testing::ValuesIn(ticket_cases), case_name);
-
 // ---- Password system: passfetch -> relay -> passfeed.
 
 // Datagrams to the client: PASS_REQ, PASS_ACCEPT, DATA pid 1 to 5, then
@@ -159,25 +122,6 @@ constexpr std::size_t in_data = password::data_bytes_at + 500;
 constexpr std::size_t in_pid = password::data_pid_at + 3;
 constexpr std::size_t in_terminate_digest = password::terminate_digest_at + 5;
 constexpr std::size_t terminate_length_low = password::length_at + 3;
-
-class PasswordFaults : public testing::TestWithParam<Case> {};
-
-TEST_P(PasswordFaults, EndInTheClientsFailureLine) {
-  const Case& c = GetParam();
-  TempDir dir;
-  const auto input = random_bytes(password_file_size, 9);
-  write_file(dir / "in", input);
-
-  ServerProcess server(PASSFEED_QUICK_PATH, {"secret", (dir / "in").string()}, dir / "server.out");
-  ASSERT_TRUE(server.bound());
-  Relay relay(server.port(), c.plan);
-  // The second password is wrong: a first PASS_RESP altered on the way uses
-  // up the right one, and the dialogue then fails.
-  Process client(PASSFETCH_QUICK_PATH,
-                 {"127.0.0.1", std::to_string(relay.port()), "secret", "wrong", "wrong", (dir / "out").string()},
-                 dir / "client.out");
-  check_run(c, client, server, relay, dir, input);
-}
 
 const Case password_cases[] = {
     {"NoFault", {}, "OK\n", "OK\n", true, password_file_size},
@@ -210,6 +154,63 @@ const Case password_cases[] = {
      "ABORT\n", false, {}},
 };
 
-INSTANTIATE_TEST_SUITE_P(Relay, PasswordFaults, testing::ValuesIn(password_cases), case_name);
+// The system's servers and its client, the client last and told that the
+// relay is its server; then how the run ended.
+TEST_P(Faults, EndInTheClientsFailureLine) {
+  const Case& c = GetParam();
+  const bool ticket_system = c.system == System::ticket;
+  TempDir dir;
+  const auto input = ticket_system ? random_bytes(ticket_file_size, 7) : random_bytes(password_file_size, 9);
+  write_file(dir / "in", input);
+
+  std::optional<ServerProcess> auth;
+  if (ticket_system) {
+    auth.emplace(AUTHSERVER_PATH, std::vector<std::string>{client_key_text, server_key_text, "srv"}, dir / "auth.out");
+    ASSERT_TRUE(auth->bound());
+  }
+  ServerProcess server(ticket_system ? SERVER_QUICK_PATH : PASSFEED_QUICK_PATH,
+                       {ticket_system ? server_key_text : "secret", (dir / "in").string()}, dir / "server.out");
+  ASSERT_TRUE(server.bound());
+  Relay relay(server.port(), c.plan);
+  // The password client's second password is wrong: a first PASS_RESP
+  // altered on the way uses up the right one, and the dialogue then fails.
+  const std::vector<std::string> client_args =
+      ticket_system ? std::vector<std::string>{"127.0.0.1", std::to_string(auth->port()), client_key_text,
+                                               "127.0.0.1", std::to_string(relay.port()), (dir / "out").string(),
+                                               "alice", "srv"}
+                    : std::vector<std::string>{"127.0.0.1", std::to_string(relay.port()), "secret", "wrong", "wrong",
+                                               (dir / "out").string()};
+  Process client(ticket_system ? CLIENT_QUICK_PATH : PASSFETCH_QUICK_PATH, client_args, dir / "client.out");
+
+  ASSERT_EQ(client.wait(20s), std::optional<int>(0)) << "client did not end by itself";
+  EXPECT_EQ(client.output(), c.client_output);
+  EXPECT_TRUE(relay.fault_applied() || c.plan.fault == Fault::none) << "the datagram to fault never came";
+  if (c.server_waits) {
+    if (*c.server_output != '\0') {
+      EXPECT_TRUE(server.wait_for_output(c.server_output, 10s));
+    }
+    EXPECT_TRUE(server.running()) << "server should wait for its next client";
+  } else {
+    EXPECT_EQ(server.wait(10s), std::optional<int>(0)) << "server did not end by itself";
+  }
+  EXPECT_EQ(server.output(), c.server_output);
+  if (c.kept) {
+    const auto output = read_file(dir / "out");
+    ASSERT_LE(*c.kept, input.size());
+    EXPECT_EQ(output, std::vector<std::uint8_t>(input.begin(), input.begin() + static_cast<std::ptrdiff_t>(*c.kept)));
+  }
+}
+
+// Both tables, each row marked with its system.
+std::vector<Case> all_cases() {
+  std::vector<Case> cases(std::begin(ticket_cases), std::end(ticket_cases));
+  for (Case c : password_cases) {
+    c.system = System::password;
+    cases.push_back(c);
+  }
+  return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(Relay, Faults, testing::ValuesIn(all_cases()), case_name);
 
 }  // namespace

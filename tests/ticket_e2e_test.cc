@@ -13,14 +13,15 @@
 
 #include "tests/support/process.h"
 #include "tests/support/programs.h"
+#include "tests/support/ticket_peer.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 using namespace testing_support;
 
-constexpr char client_key[] = "133457799BBCDFF1";
-constexpr char server_key[] = "0E329232EA6D0D73";
+constexpr const char* client_key = client_key_text;
+constexpr const char* server_key = server_key_text;
 constexpr char other_key[] = "F1DFBC9B79573413";
 
 // Removes text from the front of rest; false when rest does not start with it.

@@ -32,8 +32,8 @@ echo "hosts: files" >"$work/nsswitch.conf"
 : >"$work/hosts"
 
 export AUTHSERVER=$1 SERVER=$2 CLIENT=$3 WORK=$work
-BACKGROUND_SH=$(cd "$(dirname "$0")/.." && pwd)/tools/background.sh
-export BACKGROUND_SH
+TOOLS=$(cd "$(dirname "$0")/.." && pwd)/tools
+export TOOLS
 unshare --mount --uts --propagation private bash -euo pipefail -c '
   hostname host-without-a-name-entry
   mount --bind "$WORK/nsswitch.conf" /etc/nsswitch.conf
@@ -43,26 +43,28 @@ unshare --mount --uts --propagation private bash -euo pipefail -c '
     exit 1
   fi
 
-  source "$BACKGROUND_SH"
+  source "$TOOLS/background.sh"
+  source "$TOOLS/systems.sh"
   trap bg_stop EXIT
-
-  wait_bound() {
+  systems_use_programs "$AUTHSERVER" "$SERVER" "$CLIENT" "" ""
+  systems_wait_bound() {
     wait_udp_bound --seconds 20 "$1" && return 0
     echo "FAIL: nothing bound port $1"
     exit 1
+  }
+  systems_run() {
+    local out=$1
+    shift
+    timeout 60 "$@" >"$out" 2>&1 || true
   }
 
   head -c 50000 /dev/urandom >"$WORK/sample"
   free_udp_port
   auth_port=$REPLY
-  bg_start "$WORK/authserver.out" "$AUTHSERVER" "$auth_port" 133457799BBCDFF1 0E329232EA6D0D73 fileserver 300 -DDEBUG
-  wait_bound "$auth_port"
   free_udp_port
   server_port=$REPLY
-  bg_start "$WORK/server.out" "$SERVER" "$server_port" 0E329232EA6D0D73 "$WORK/sample"
-  wait_bound "$server_port"
-  timeout 60 "$CLIENT" 127.0.0.1 "$auth_port" 133457799BBCDFF1 127.0.0.1 "$server_port" "$WORK/received" alice \
-    fileserver -DDEBUG >"$WORK/client.out" 2>&1 || true
+  ticket_servers "$WORK" "$auth_port" "$server_port" "$WORK/sample" 300 -DDEBUG
+  ticket_client "$WORK/client.out" 127.0.0.1 "$auth_port" 127.0.0.1 "$server_port" "$WORK/received" alice -DDEBUG
 
   for name in authserver server client; do echo "--- $name"; cat "$WORK/$name.out"; done
   grep -qx "The local host name has no IPv4 address: using the source address toward the server" "$WORK/client.out"

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "common/bytes.h"
+#include "tests/support/field_offsets.h"
 #include "tests/support/junk.h"
 #include "tests/support/key_schedule.h"
 #include "ticket/validity.h"
@@ -17,6 +18,11 @@ namespace ticket {
 namespace {
 
 using testing_support::all_zero;
+using testing_support::area_of;
+using testing_support::field_values;
+using testing_support::fields_changed_at;
+using testing_support::leftover_bytes;
+using testing_support::value;
 using testing_support::junk_filled;
 using testing_support::schedule_of;
 
@@ -310,26 +316,6 @@ TEST(TicketCodec, KrbPrvBodiesMatchGoldenBytes) {
   EXPECT_EQ(terminate_digest(rows[2].golden), digest);
 }
 
-// Every field a decoder returns, as bytes, in the order it returns them.
-using field_values = std::vector<std::vector<std::uint8_t>>;
-
-std::vector<std::uint8_t> value(std::uint32_t n) {
-  return {static_cast<std::uint8_t>(n >> 24), static_cast<std::uint8_t>(n >> 16), static_cast<std::uint8_t>(n >> 8),
-          static_cast<std::uint8_t>(n)};
-}
-
-template <std::size_t N>
-std::vector<std::uint8_t> value(const std::array<std::uint8_t, N>& field) {
-  return {field.begin(), field.end()};
-}
-
-template <std::size_t N>
-std::array<std::uint8_t, N> area_of(std::span<const std::uint8_t> bytes) {
-  std::array<std::uint8_t, N> area;
-  std::copy_n(bytes.begin(), N, area.begin());
-  return area;
-}
-
 field_values datagram_fields(std::span<const std::uint8_t> bytes) {
   const auto rx = area_of<receive_size>(bytes);
   const as_req_fields req = decode_as_req(rx);
@@ -366,7 +352,7 @@ TEST(TicketCodec, DecodersReadEachFieldAtItsOffsetOnly) {
   struct Row {
     const char* name;
     std::size_t size;
-    field_values (*decode)(std::span<const std::uint8_t>);
+    testing_support::field_view decode;
     std::vector<Field> fields;     // in the order decode returns them
     std::vector<std::size_t> free;  // bytes no field owns
   };
@@ -407,28 +393,16 @@ TEST(TicketCodec, DecodersReadEachFieldAtItsOffsetOnly) {
        {prv_data_at + digest_len, prv_body_size - 1}},
   };
   for (const Row& row : rows) {
-    // Bytes left over from earlier use: nothing in the area is zero.
-    std::vector<std::uint8_t> area(row.size);
-    for (std::size_t i = 0; i < area.size(); ++i) area[i] = static_cast<std::uint8_t>(0x30 + i % 97);
-    const field_values before = row.decode(area);
-    ASSERT_EQ(before.size(), row.fields.size()) << row.name;
-
-    const auto changed_fields = [&](std::size_t at) {
-      std::vector<std::uint8_t> changed = area;
-      ++changed[at];
-      const field_values after = row.decode(changed);
-      std::vector<std::size_t> differing;
-      for (std::size_t f = 0; f < after.size(); ++f)
-        if (after[f] != before[f]) differing.push_back(f);
-      return differing;
-    };
+    const std::vector<std::uint8_t> area = leftover_bytes(row.size);
+    ASSERT_EQ(row.decode(area).size(), row.fields.size()) << row.name;
     for (std::size_t f = 0; f < row.fields.size(); ++f) {
       const Field& field = row.fields[f];
       for (const std::size_t at : {field.at, field.at + field.len - 1})
-        EXPECT_EQ(changed_fields(at), std::vector<std::size_t>{f}) << row.name << ", byte " << at;
+        EXPECT_EQ(fields_changed_at(area, at, row.decode), std::vector<std::size_t>{f}) << row.name << ", byte " << at;
     }
     for (const std::size_t at : row.free)
-      EXPECT_EQ(changed_fields(at), std::vector<std::size_t>{}) << row.name << ", free byte " << at;
+      EXPECT_EQ(fields_changed_at(area, at, row.decode), std::vector<std::size_t>{})
+          << row.name << ", free byte " << at;
   }
 }
 

@@ -11,6 +11,10 @@
 #                           OUT; its PID is in rig_pid
 #   rig_wait_bound HOST PORT waits until a UDP socket on HOST has bound PORT
 #
+# The systems of tools/systems.sh run their servers on $rig_servers_on and
+# their clients on $rig_clients_on, each client bounded by
+# $rig_client_seconds.
+#
 # A script calls rig_begin first: it skips the script (status 77) without
 # root, and arranges the clean-up; $rig_work is a scratch directory.
 #
@@ -33,6 +37,8 @@
 
 # shellcheck source=../../tools/background.sh
 source "$(dirname "${BASH_SOURCE[0]}")/../../tools/background.sh"
+# shellcheck source=../../tools/systems.sh
+source "$(dirname "${BASH_SOURCE[0]}")/../../tools/systems.sh"
 
 rig_prefix=ftrig
 rig_id=$rig_prefix$$
@@ -199,6 +205,17 @@ rig_wait_bound() {
     *) echo "nothing bound port $2 on $1 within 10 s" >&2 ;;
   esac
   return 1
+}
+
+rig_servers_on=serverhost
+rig_clients_on=clienthost
+rig_client_seconds=120
+systems_start() { rig_start "$rig_servers_on" "$@"; }
+systems_wait_bound() { rig_wait_bound "$rig_servers_on" "$1" "$2"; }
+systems_run() {
+  local out=$1
+  shift
+  rig_run "$rig_clients_on" timeout "$rig_client_seconds" "$@" >"$out" 2>&1 || true
 }
 
 # rig_wait_line FILE LINE [SECONDS]: waits until FILE holds LINE, by default

@@ -53,6 +53,36 @@ std::uint16_t next_type(const UdpPeer& peer, std::size_t expected_size) {
   return got->bytes.size() >= 2 ? get_u16_net(got->bytes, type_at) : 0;
 }
 
+Stream receive_stream(const UdpPeer& peer) {
+  Stream stream;
+  for (std::uint32_t pid = 1;; ++pid) {
+    const auto got = peer.receive(10s);
+    if (!got) {
+      ADD_FAILURE() << "stream stopped before TERMINATE";
+      return stream;
+    }
+    const bytes& d = got->bytes;
+    if (get_u16_net(d, type_at) == TERMINATE) {
+      EXPECT_EQ(d.size(), terminate_size);
+      EXPECT_EQ(get_u32_net(d, length_at), digest_len);
+      stream.digest = get_array<digest_len>(d, terminate_digest_at);
+      return stream;
+    }
+    EXPECT_EQ(get_u16_net(d, type_at), DATA);
+    EXPECT_EQ(d.size(), data_size) << "pid " << pid;
+    if (d.size() != data_size) return stream;
+    EXPECT_EQ(get_u16_net(d, reserved_at), 0);
+    EXPECT_EQ(get_u32_net(d, data_pid_at), pid);
+    const std::uint32_t length = get_u32_net(d, length_at);
+    EXPECT_LE(length, data_bytes_len);
+    if (length > data_bytes_len) return stream;
+    stream.lengths.push_back(length);
+    const auto begin = d.begin() + static_cast<long>(data_bytes_at);
+    stream.content.insert(stream.content.end(), begin, begin + length);
+    EXPECT_TRUE(std::all_of(begin + length, d.end(), [](std::uint8_t b) { return b == 0; })) << "pid " << pid;
+  }
+}
+
 bool FetchServer::joined() {
   const auto got = server.receive(10s);
   if (!got) return false;

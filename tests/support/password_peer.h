@@ -12,7 +12,9 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
+#include "common/sha1.h"
 #include "password/wire.h"
 #include "tests/support/process.h"
 #include "tests/support/udp_peer.h"
@@ -37,6 +39,17 @@ bytes terminate_msg(const bytes& content, std::optional<std::uint32_t> length = 
 // The type of the next datagram to reach peer, after checking its size; 0
 // when none arrives in time.
 std::uint16_t next_type(const UdpPeer& peer, std::size_t expected_size = password::header_size);
+
+// What a client saw of one DATA stream and its TERMINATE.
+struct Stream {
+  bytes content;
+  std::vector<std::uint32_t> lengths;
+  sha1_digest digest{};
+};
+
+// Receives DATA up to the TERMINATE, checking sizes, pids from 1 and the
+// zero bytes after each piece.
+Stream receive_stream(const UdpPeer& peer);
 
 // The server that a passfetch fetches from, played on a socket of the
 // test's own.
