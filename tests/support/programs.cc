@@ -6,19 +6,21 @@
 
 namespace testing_support {
 
-static std::vector<std::string> after_port(std::uint16_t port, const std::vector<std::string>& args) {
-  std::vector<std::string> words{std::to_string(port)};
+static std::vector<std::string> around_port(const std::vector<std::string>& options, std::uint16_t port,
+                                            const std::vector<std::string>& args) {
+  std::vector<std::string> words = options;
+  words.push_back(std::to_string(port));
   words.insert(words.end(), args.begin(), args.end());
   return words;
 }
 
 ServerProcess::ServerProcess(const std::string& path, const std::vector<std::string>& args,
-                             const std::filesystem::path& output)
-    : ServerProcess(free_udp_port(), path, args, output) {}
+                             const std::filesystem::path& output, const std::vector<std::string>& options)
+    : ServerProcess(free_udp_port(), path, args, output, options) {}
 
 ServerProcess::ServerProcess(std::uint16_t port, const std::string& path, const std::vector<std::string>& args,
-                             const std::filesystem::path& output)
-    : Process(path, after_port(port, args), output), port_(port), bound_(wait_udp_bound(port)) {}
+                             const std::filesystem::path& output, const std::vector<std::string>& options)
+    : Process(path, around_port(options, port, args), output), port_(port), bound_(wait_udp_bound(port)) {}
 
 FileServerRun::FileServerRun(const std::string& path, const std::string& secret, const bytes& file,
                              const char* last) {

@@ -18,12 +18,14 @@
 
 namespace testing_support {
 
-// A server program run as `path <port> args...` on a fresh port. The
+// A server program run as `path [options...] <port> args...` on a fresh port. The
 // constructor waits, with a deadline, until the port is bound: a datagram
 // sent earlier would simply be lost.
 class ServerProcess : public Process {
  public:
-  ServerProcess(const std::string& path, const std::vector<std::string>& args, const std::filesystem::path& output);
+  // options go before the port.
+  ServerProcess(const std::string& path, const std::vector<std::string>& args, const std::filesystem::path& output,
+                const std::vector<std::string>& options = {});
 
   std::uint16_t port() const { return port_; }
   // False when the port was not bound in time.
@@ -31,7 +33,7 @@ class ServerProcess : public Process {
 
  private:
   ServerProcess(std::uint16_t port, const std::string& path, const std::vector<std::string>& args,
-                const std::filesystem::path& output);
+                const std::filesystem::path& output, const std::vector<std::string>& options);
 
   std::uint16_t port_;
   bool bound_;

@@ -53,11 +53,10 @@ inline constexpr char password[] = "open sesame";
 
 class TicketRun final : public SystemRun {
  public:
-  TicketRun(const bytes& content, std::vector<std::string> server_args) : SystemRun(content) {
+  TicketRun(const bytes& content, const std::vector<std::string>& options) : SystemRun(content) {
     authserver_.emplace(AUTHSERVER_PATH, std::vector<std::string>{client_key, server_key, "srv", "300"},
                         dir / "authserver.out");
-    server_args.insert(server_args.end(), {server_key, input().string()});
-    server_.emplace(SERVER_PATH, server_args, dir / "server.out");
+    server_.emplace(SERVER_PATH, std::vector<std::string>{server_key, input().string()}, dir / "server.out", options);
   }
   bool ready() const override { return authserver_->bound() && server_->bound(); }
   std::vector<std::string> client_command(const std::filesystem::path& output) override {
@@ -73,9 +72,8 @@ class TicketRun final : public SystemRun {
 
 class PasswordRun final : public SystemRun {
  public:
-  PasswordRun(const bytes& content, std::vector<std::string> server_args) : SystemRun(content) {
-    server_args.insert(server_args.end(), {password, input().string()});
-    server_.emplace(PASSFEED_PATH, server_args, dir / "server.out");
+  PasswordRun(const bytes& content, const std::vector<std::string>& options) : SystemRun(content) {
+    server_.emplace(PASSFEED_PATH, std::vector<std::string>{password, input().string()}, dir / "server.out", options);
   }
   bool ready() const override { return server_->bound(); }
   std::vector<std::string> client_command(const std::filesystem::path& output) override {
