@@ -42,8 +42,8 @@ void time_des(std::uint32_t records) {
     check += body[body.size() - 1];
   }
   const double decrypt_end = bench::seconds_now();
-  std::printf("records=%u record_bytes=%zu encrypt_seconds=%.6f decrypt_seconds=%.6f check=%u\n", records,
-              body.size(), encrypt_end - encrypt_start, decrypt_end - encrypt_end, check);
+  std::printf("records=%u record_bytes=%zu encrypt_seconds=%.6f decrypt_seconds=%.6f check=%u\n", records, body.size(),
+              encrypt_end - encrypt_start, decrypt_end - encrypt_end, check);
 }
 
 void time_sha1(const char* path, long repeats) {

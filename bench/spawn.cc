@@ -56,7 +56,7 @@ int main(int argc, char* argv[]) {
   const double cpu = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
                      static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
   std::fprintf(stderr, "pid=%d exited=%d status=%d seconds=%.6f cpu_seconds=%.6f maxrss_kb=%ld\n",
-               static_cast<int>(pid), WIFEXITED(status) ? 1 : 0, WIFEXITED(status) ? WEXITSTATUS(status) : -1,
-               seconds, cpu, usage.ru_maxrss);
+               static_cast<int>(pid), WIFEXITED(status) ? 1 : 0, WIFEXITED(status) ? WEXITSTATUS(status) : -1, seconds,
+               cpu, usage.ru_maxrss);
   return 0;
 }

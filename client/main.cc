@@ -248,7 +248,7 @@ int main(int argc, char* argv[]) {
   // 11. Decrypt the AS_REP under the authentication server key.
   if (!ticket::decrypt_as_rep(rx, auth_schedule, rep_body))
     abort_run(s.debug, "AS_REP length %u too long for the reply area\n",
-         static_cast<unsigned>(get_u16_net(rx, ticket::as_rep_length_at)));
+              static_cast<unsigned>(get_u16_net(rx, ticket::as_rep_length_at)));
   const ticket::as_rep_fields rep = ticket::decode_as_rep_body(rep_body);
 
   // 12. The session key must be a usable DES key.
@@ -267,7 +267,7 @@ int main(int argc, char* argv[]) {
   const std::uint32_t issued_check = ticket::clock_now();
   if (!ticket::still_valid(issued_check, validity))
     abort_run(s.debug, "Session key has expired\ntimestamp = %u, lifetime = %u, currtime = %u \n", rep.timestamp,
-         static_cast<unsigned>(rep.lifetime), issued_check);
+              static_cast<unsigned>(rep.lifetime), issued_check);
   debug_print(s.debug, "Session key still valid\n");
 
   // 15. Build the authenticator: the client's name, its host's first own
@@ -307,7 +307,7 @@ int main(int argc, char* argv[]) {
   // reported to it with AP_ERR.
   if (!ticket::decrypt_ap_rep(rx, session.schedule, nonce_reply))
     abort_run(s.debug, "AP_REP length %u too long for the nonce reply area\n",
-         static_cast<unsigned>(get_u16_net(rx, ticket::ap_rep_length_at)));
+              static_cast<unsigned>(get_u16_net(rx, ticket::ap_rep_length_at)));
   const std::uint32_t answer = ticket::decode_nonce_reply(nonce_reply);
   const std::uint32_t expected_answer = auth.nonce + 1u;
   if (answer != expected_answer) {

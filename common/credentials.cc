@@ -21,11 +21,16 @@ bool safe_name(const char* name) {
 
 const char* credential_reason(credential_error error) {
   switch (error) {
-    case credential_error::none: return "read";
-    case credential_error::no_directory: return "no credentials directory ($CREDENTIALS_DIRECTORY is not set)";
-    case credential_error::bad_name: return "not a credential name (empty, or holds '/' or '..')";
-    case credential_error::unreadable: return "cannot be read";
-    case credential_error::not_text: return "holds a zero byte";
+    case credential_error::none:
+      return "read";
+    case credential_error::no_directory:
+      return "no credentials directory ($CREDENTIALS_DIRECTORY is not set)";
+    case credential_error::bad_name:
+      return "not a credential name (empty, or holds '/' or '..')";
+    case credential_error::unreadable:
+      return "cannot be read";
+    case credential_error::not_text:
+      return "holds a zero byte";
   }
   return "unknown error";
 }

@@ -26,9 +26,7 @@ std::uint16_t to_num(const char* text) {
   return static_cast<std::uint16_t>(sum);
 }
 
-std::uint16_t text_length(const char* text) {
-  return static_cast<std::uint16_t>(std::strlen(text) & 0xffff);
-}
+std::uint16_t text_length(const char* text) { return static_cast<std::uint16_t>(std::strlen(text) & 0xffff); }
 
 std::uint16_t port_number(const char* text) {
   return static_cast<std::uint16_t>(std::strtol(text, nullptr, 10) & 0xffff);

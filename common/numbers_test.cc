@@ -35,7 +35,13 @@ TEST(ToNum, TakesDecimalTextModulo65536) {
 
 TEST(PortNumber, ReadsLikeAtoiKeptToSixteenBits) {
   const NumRow rows[] = {
-      {"8080", 8080}, {"70000", 4464}, {"abc", 0}, {"12ab", 12}, {" 42", 42}, {"-1", 65535}, {"", 0},
+      {"8080", 8080},
+      {"70000", 4464},
+      {"abc", 0},
+      {"12ab", 12},
+      {" 42", 42},
+      {"-1", 65535},
+      {"", 0},
       // Far beyond a long: defined, where atoi's result is not.
       {"99999999999999999999", 65535},
   };

@@ -35,11 +35,7 @@ TEST(TakeArgument, CopiesUpToTheCopySizeAndHidesTheOriginal) {
   };
   // The copy holds at most five characters.
   const Row rows[] = {
-      {"", ""},
-      {"abc", "abc"},
-      {"abcde", "abcde"},
-      {"abcdef", "abcde"},
-      {"abcdefghijk", "abcde"},
+      {"", ""}, {"abc", "abc"}, {"abcde", "abcde"}, {"abcdef", "abcde"}, {"abcdefghijk", "abcde"},
   };
   for (const Row& row : rows) {
     std::string argument = row.text;

@@ -24,8 +24,8 @@ std::string hex(const sha1_digest& digest) {
 class FileDigest : public ::testing::Test {
  protected:
   std::filesystem::path dir = std::filesystem::temp_directory_path() /
-                              ("file-digest-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
-                               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+                              ("file-digest-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+                               "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
   void SetUp() override { std::filesystem::create_directories(dir); }
   void TearDown() override { std::filesystem::remove_all(dir); }
   std::filesystem::path write(const std::string& name, const std::string& bytes) {
@@ -41,8 +41,9 @@ TEST_F(FileDigest, GivesTheStandardDigests) {
   EXPECT_EQ(hex(digest), "da39a3ee5e6b4b0d3255bfef95601890afd80709");
   ASSERT_EQ(file_digest(write("abc", "abc").c_str(), digest), digest_status::ok);
   EXPECT_EQ(hex(digest), "a9993e364706816aba3e25717850c26c9cd0d89d");
-  ASSERT_EQ(file_digest(write("two-blocks", "abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq").c_str(), digest),
-            digest_status::ok);
+  ASSERT_EQ(
+      file_digest(write("two-blocks", "abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq").c_str(), digest),
+      digest_status::ok);
   EXPECT_EQ(hex(digest), "84983e441c3bd26ebaae4aa1f95129e5e54670f1");
 }
 

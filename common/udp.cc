@@ -17,8 +17,7 @@ bool resolve_ipv4(const char* name, std::uint16_t port, sockaddr_in& addr) {
   addr.sin_family = AF_INET;
   addr.sin_port = htons(port);
   const struct hostent* entry = gethostbyname(name);
-  if (entry == nullptr || entry->h_addrtype != AF_INET || entry->h_length != 4 ||
-      entry->h_addr_list[0] == nullptr)
+  if (entry == nullptr || entry->h_addrtype != AF_INET || entry->h_length != 4 || entry->h_addr_list[0] == nullptr)
     return false;
   // Both are the four bytes in network order.
   std::memcpy(&addr.sin_addr, entry->h_addr_list[0], sizeof addr.sin_addr);

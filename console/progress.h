@@ -30,7 +30,7 @@ class progress_line {
   void draw(clock::time_point now);
 
   const char* program_;
-  bool shown_;        // standard error is a terminal
+  bool shown_;  // standard error is a terminal
   bool drawn_ = false;
   std::uint64_t bytes_ = 0;
   std::uint32_t calls_ = 0;

@@ -27,7 +27,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   fuzz::receive_into(rx, again);
   const ticket::as_req_fields back = ticket::decode_as_req(rx);
   fuzz::check(ticket::decode_type(rx) == ticket::AS_REQ && back.client_id == req.client_id &&
-                  back.server_id == req.server_id && fuzz::all_zero(std::span(again).subspan(ticket::as_req_server_id_at + ticket::id_len)),
+                  back.server_id == req.server_id &&
+                  fuzz::all_zero(std::span(again).subspan(ticket::as_req_server_id_at + ticket::id_len)),
               "an AS_REQ made of two ids reads back as them");
   return 0;
 }

@@ -178,8 +178,8 @@ void text_seeds(const std::filesystem::path& root) {
 // length, then the key; plaintext after them.
 void des_engine_seeds(const std::filesystem::path& root) {
   Corpus corpus(root, "des_engine");
-  const std::initializer_list<std::array<std::uint8_t, 4>> shapes = {
-      {0, 0, 0, 8}, {1, 63, 0, 100}, {2, 64, 0, 17}, {3, 0, 1, 5}, {4, 0, 2, 0}, {4, 0, 0, 210}};
+  const std::initializer_list<std::array<std::uint8_t, 4>> shapes = {{0, 0, 0, 8}, {1, 63, 0, 100}, {2, 64, 0, 17},
+                                                                     {3, 0, 1, 5}, {4, 0, 2, 0},    {4, 0, 0, 210}};
   for (const auto& shape : shapes) {
     bytes seed(shape.begin(), shape.end());
     seed.insert(seed.end(), fuzz::session_key.begin(), fuzz::session_key.end());

@@ -121,14 +121,13 @@ int main(int argc, char* argv[]) {
   }
   s.server_name = argv[1];
   s.passwords = {take_argument(argv[3], password_texts[0]), take_argument(argv[4], password_texts[1]),
-                   take_argument(argv[5], password_texts[2])};
+                 take_argument(argv[5], password_texts[2])};
   s.output_file = argv[6];
 
   // 2. Debug switch, then refuse a password that cannot be sent whole.
   s.debug = debug_switch(argc, argv, fixed_args);
   for (const char* offered : s.passwords)
-    if (!fits_password_field(offered))
-      abort_run(s.debug, "Password longer than %zu characters\n", password_len);
+    if (!fits_password_field(offered)) abort_run(s.debug, "Password longer than %zu characters\n", password_len);
 
   // With --retries, every attempt but the last runs from here in a process
   // of its own.

@@ -87,9 +87,7 @@ bool is_bare(header_fields header, std::uint16_t type) { return header.type == t
 
 bool is_join_req(header_fields header) { return is_bare(header, JOIN_REQ); }
 
-bool admits_pass_resp(header_fields header) {
-  return header.type == PASS_RESP && header.length <= max_password_chars;
-}
+bool admits_pass_resp(header_fields header) { return header.type == PASS_RESP && header.length <= max_password_chars; }
 
 bool password_matches(const pass_resp_fields& resp, const char* own) {
   const std::uint16_t n = text_length(own);

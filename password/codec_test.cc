@@ -19,9 +19,9 @@ using testing_support::all_zero;
 using testing_support::area_of;
 using testing_support::field_values;
 using testing_support::fields_changed_at;
+using testing_support::junk_filled;
 using testing_support::leftover_bytes;
 using testing_support::value;
-using testing_support::junk_filled;
 
 // Bytes 1, 2, 3, ... (never 0 or 0xAA), standing for file content.
 std::vector<std::uint8_t> file_bytes(std::size_t count) {
@@ -186,8 +186,9 @@ field_values decoded_fields(std::span<const std::uint8_t> bytes) {
     const auto bytes = value(length);
     lengths.insert(lengths.end(), bytes.begin(), bytes.end());
   }
-  return {value(header.type), lengths, value(data.pid), value(pass_resp.password), value(terminate.digest),
-          std::vector<std::uint8_t>(data_field->begin(), data_field->end())};
+  return {value(header.type),      lengths,
+          value(data.pid),         value(pass_resp.password),
+          value(terminate.digest), std::vector<std::uint8_t>(data_field->begin(), data_field->end())};
 }
 
 TEST(PasswordCodec, DecodersReadEachFieldAtItsOffsetOnly) {
@@ -235,8 +236,8 @@ TEST(PasswordDecisions, HeaderOnlyAdmission) {
     bool accept;
   };
   const Row rows[] = {
-      {JOIN_REQ, 0, true, false},     {JOIN_REQ, 1, false, false},         {JOIN_REQ, 0x01000000, false, false},
-      {PASS_REQ, 0, false, false},    {0x0100, 0, false, false},           {PASS_ACCEPT, 0, false, true},
+      {JOIN_REQ, 0, true, false},     {JOIN_REQ, 1, false, false},    {JOIN_REQ, 0x01000000, false, false},
+      {PASS_REQ, 0, false, false},    {0x0100, 0, false, false},      {PASS_ACCEPT, 0, false, true},
       {PASS_ACCEPT, 8, false, false}, {PASS_REJECT, 0, false, false},
   };
   for (const Row& row : rows) {
@@ -253,9 +254,8 @@ TEST(PasswordDecisions, PassRespAdmission) {
     bool admitted;
   };
   const Row rows[] = {
-      {PASS_RESP, 0, true},   {PASS_RESP, 50, true},         {PASS_RESP, 51, false},
-      {PASS_RESP, 52, false}, {PASS_RESP, 0xFFFFFFFF, false}, {JOIN_REQ, 5, false},
-      {DATA, 5, false},
+      {PASS_RESP, 0, true},           {PASS_RESP, 50, true}, {PASS_RESP, 51, false}, {PASS_RESP, 52, false},
+      {PASS_RESP, 0xFFFFFFFF, false}, {JOIN_REQ, 5, false},  {DATA, 5, false},
   };
   for (const Row& row : rows)
     EXPECT_EQ(admits_pass_resp({row.type, row.length}), row.admitted) << row.type << "/" << row.length;
@@ -309,9 +309,16 @@ TEST(PasswordDecisions, NextPid) {
     bool next;
   };
   const Row rows[] = {
-      {0, 1, true}, {0, 0, false}, {1, 2, true}, {2, 2, false}, {1, 3, false}, {5, 4, false},
+      {0, 1, true},
+      {0, 0, false},
+      {1, 2, true},
+      {2, 2, false},
+      {1, 3, false},
+      {5, 4, false},
       // The 32-bit count goes round from its largest value to 0.
-      {0xFFFFFFFE, 0xFFFFFFFF, true}, {0xFFFFFFFF, 0, true}, {0xFFFFFFFF, 1, false},
+      {0xFFFFFFFE, 0xFFFFFFFF, true},
+      {0xFFFFFFFF, 0, true},
+      {0xFFFFFFFF, 1, false},
   };
   for (const Row& row : rows) EXPECT_EQ(is_next_pid(row.last, row.pid), row.next) << row.last << "->" << row.pid;
 }

@@ -49,8 +49,7 @@ std::uint32_t addr_number(const ticket::ipv4_addr& addr) { return get_u32_le(add
 
 // Ends the run, without "ABORT\n", once the session key's validity has run
 // out; times_line prints the clock and the validity, in that order.
-__attribute__((format(printf, 3, 0)))
-void end_if_expired(bool debug, std::uint32_t validity, const char* times_line) {
+__attribute__((format(printf, 3, 0))) void end_if_expired(bool debug, std::uint32_t validity, const char* times_line) {
   const std::uint32_t now = ticket::clock_now();
   if (!ticket::still_valid(now, validity)) {
     debug_print(debug, "Session key has expired\n");
@@ -166,7 +165,8 @@ int main(int argc, char* argv[]) {
 
   for (;;) {
     // 4. Wait for the AP_REQ that opens an exchange, for as long as it takes.
-    if (!bound_receive_wait(fd, 0) || !ticket::receive_cleared(fd, rx, &peer)) abort_run(s.debug, "error receiving packet\n");
+    if (!bound_receive_wait(fd, 0) || !ticket::receive_cleared(fd, rx, &peer))
+      abort_run(s.debug, "error receiving packet\n");
     const std::uint16_t first_type = ticket::decode_type(rx);
     if (first_type != ticket::AP_REQ)
       abort_run(s.debug, "First packet is not AP_REQ\nI'm receiving packet type = %d\n", first_type);
@@ -237,7 +237,8 @@ int main(int argc, char* argv[]) {
     end_if_expired(s.debug, validity, "currtime = %u, expiration = %u \n");
 
     // 14. Decrypt the envelope; it must hold APP_DATA_REQ.
-    if (!ticket::decrypt_krb_prv(rx, session, body)) abort_run(s.debug, "KRB_PRV length too long for the record area\n");
+    if (!ticket::decrypt_krb_prv(rx, session, body))
+      abort_run(s.debug, "KRB_PRV length too long for the record area\n");
     const ticket::prv_fields request = ticket::decode_prv_body(body);
     if (request.prv_type != ticket::APP_DATA_REQ)
       abort_run(s.debug, "Expecting APP_DATA_REQ\nI'm receiving packet type = %d\n", request.prv_type);

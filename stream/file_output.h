@@ -60,9 +60,9 @@ class file_output {
 
  private:
   struct piece {
-    std::size_t used = 0;        // bytes filled
-    std::size_t written = 0;     // bytes the kernel has written
-    std::uint64_t offset = 0;    // where in the file the piece goes
+    std::size_t used = 0;      // bytes filled
+    std::size_t written = 0;   // bytes the kernel has written
+    std::uint64_t offset = 0;  // where in the file the piece goes
     bool in_flight = false;
   };
   void submit(std::size_t which);

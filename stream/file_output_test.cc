@@ -56,8 +56,8 @@ TEST(FileOutput, WritesEveryByteInOrderWithTheKernelsWritesAndWithout) {
       const auto& want = piece == 0 ? std::vector<std::uint8_t>{} : bytes;
       ASSERT_TRUE(store(out, want, std::max<std::size_t>(piece, 1)));
       EXPECT_TRUE(out.finish());
-      EXPECT_EQ(read_back(path), want) << (how == file_output::writes::plain ? "plain" : "handed off")
-                                       << ", pieces of " << piece;
+      EXPECT_EQ(read_back(path), want) << (how == file_output::writes::plain ? "plain" : "handed off") << ", pieces of "
+                                       << piece;
       std::remove(path.c_str());
     }
   }

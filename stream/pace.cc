@@ -34,8 +34,7 @@ std::size_t rate_cap::burst(std::size_t datagram_size) const {
   return static_cast<std::size_t>(std::max<std::uint64_t>(1, burst_bits / datagram_bits));
 }
 
-rate_cap::clock::duration rate_cap::wait_before(std::size_t count, std::size_t datagram_size,
-                                                clock::time_point now) {
+rate_cap::clock::duration rate_cap::wait_before(std::size_t count, std::size_t datagram_size, clock::time_point now) {
   const clock::time_point start = std::max(free_at_, now);
   const std::uint64_t bits = 8 * std::uint64_t{datagram_size + wire_overhead} * count;
   // In double: exact to far below a nanosecond for any burst, and no

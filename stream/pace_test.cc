@@ -35,23 +35,42 @@ constexpr std::uint32_t mib = 1024 * 1024;
 struct PaceRow {
   const char* name;
   std::function<std::optional<pace::socket_fill>(std::size_t)> script;
-  std::uint64_t sent;                 // bytes of the delivery sent so far
-  std::chrono::microseconds least;    // the sender waits at least this long
-  std::chrono::microseconds most;     // and at most this long
-  bool still_pacing;                  // and waits for the receiver after it
+  std::uint64_t sent;               // bytes of the delivery sent so far
+  std::chrono::microseconds least;  // the sender waits at least this long
+  std::chrono::microseconds most;   // and at most this long
+  bool still_pacing;                // and waits for the receiver after it
 };
 
 TEST(Pacer, WaitsWhileTheReceiverIsBehindAndNeverForEver) {
-  const auto trickle = [](std::size_t look) { return pace::socket_fill{600'000 - static_cast<std::uint32_t>(look), 1'000'000}; };
+  const auto trickle = [](std::size_t look) {
+    return pace::socket_fill{600'000 - static_cast<std::uint32_t>(look), 1'000'000};
+  };
   const PaceRow rows[] = {
-      {"keeps up", [](std::size_t) { return pace::socket_fill{100, 1000}; }, 0, 0us, 0us, true},
-      {"at half full", [](std::size_t) { return pace::socket_fill{500, 1000}; }, 0, 0us, 0us, true},
+      {"keeps up",
+       [](std::size_t) {
+         return pace::socket_fill{100, 1000};
+       },
+       0, 0us, 0us, true},
+      {"at half full",
+       [](std::size_t) {
+         return pace::socket_fill{500, 1000};
+       },
+       0, 0us, 0us, true},
       {"catches up after three looks",
-       [](std::size_t look) { return pace::socket_fill{look < 3 ? 600u : 400u, 1000}; }, 0, 150us, 150us, true},
+       [](std::size_t look) {
+         return pace::socket_fill{look < 3 ? 600u : 400u, 1000};
+       },
+       0, 150us, 150us, true},
       {"past the most queued in a huge buffer",
-       [](std::size_t look) { return pace::socket_fill{look < 1 ? 9 * mib : mib, 64 * mib}; }, 0, 50us, 50us, true},
-      {"takes nothing", [](std::size_t) { return pace::socket_fill{600, 1000}; }, 0, pace::stalled_after,
-       pace::stalled_after + pace::sender_pause, false},
+       [](std::size_t look) {
+         return pace::socket_fill{look < 1 ? 9 * mib : mib, 64 * mib};
+       },
+       0, 50us, 50us, true},
+      {"takes nothing",
+       [](std::size_t) {
+         return pace::socket_fill{600, 1000};
+       },
+       0, pace::stalled_after, pace::stalled_after + pace::sender_pause, false},
       {"gone", [](std::size_t) { return std::optional<pace::socket_fill>{}; }, 0, 0us, 0us, false},
       // Takes a little before each look, so it never stalls: the budget
       // ends the waiting.

@@ -50,7 +50,8 @@ bool probe_segmentation(int fd, const sockaddr_in& self) {
 bool probe_coalescing(int sender, int receiver, const sockaddr_in& to) {
   const int on = 1;
   if (setsockopt(receiver, SOL_UDP, UDP_GRO, &on, sizeof on) != 0) return false;
-  const std::uint8_t payload[24] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21, 22, 23, 24};
+  const std::uint8_t payload[24] = {1,  2,  3,  4,  5,  6,  7,  8,  9,  10, 11, 12,
+                                    13, 14, 15, 16, 17, 18, 19, 20, 21, 22, 23, 24};
   if (!send_segmented(sender, payload, 8, to)) return false;
   std::uint8_t got[64] = {};
   alignas(cmsghdr) std::uint8_t control[64] = {};

@@ -21,7 +21,6 @@ namespace {
 // Datagram i of a test stream: its size, and bytes that name it.
 std::size_t size_of(std::size_t i) { return 40 + i % 3; }
 
-
 TEST(StreamReceiver, HandsOutEachDatagramAsIfReceivedAloneIntoTheBuffer) {
   constexpr std::size_t buffer_size = 41;  // the 42-byte datagrams are cut
   constexpr std::size_t count = 300;

@@ -53,10 +53,9 @@ TEST(Ring, HandsOutEveryDatagramInOrderAsIfReceivedAlone) {
       while (queued < i + row.burst) source.queued.push_back(datagram(queued++));
       stream.drain();
       const std::uint8_t* got = buffer.data();
-      const receive_status status = row.how == taking::view ? stream.next_view(buffer, got)
-                                                            : stream.next(buffer, row.how == taking::zeroed
-                                                                                      ? leftover::zeroed
-                                                                                      : leftover::kept);
+      const receive_status status =
+          row.how == taking::view ? stream.next_view(buffer, got)
+                                  : stream.next(buffer, row.how == taking::zeroed ? leftover::zeroed : leftover::kept);
       ASSERT_EQ(status, receive_status::ok) << row.name << ", datagram " << i;
       // What one receive into the same buffer would leave there.
       if (row.how == taking::zeroed) model.fill(0);
@@ -104,7 +103,8 @@ TEST(Ring, LooksAtTheSocketEveryFewDatagramsWhileItHoldsSome) {
   stream.drain();
   // Datagrams that come meanwhile wait in the socket until the next look.
   for (std::size_t i = 0; i < 5; ++i) source.queued.push_back(datagram(1000 + i));
-  for (std::size_t i = 0; i < pace::drain_every; ++i) ASSERT_EQ(stream.next(buffer, leftover::kept), receive_status::ok);
+  for (std::size_t i = 0; i < pace::drain_every; ++i)
+    ASSERT_EQ(stream.next(buffer, leftover::kept), receive_status::ok);
   EXPECT_EQ(source.queued.size(), 5u);
   ASSERT_EQ(stream.next(buffer, leftover::kept), receive_status::ok);
   EXPECT_TRUE(source.queued.empty());

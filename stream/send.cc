@@ -13,8 +13,8 @@
 #include "common/udp.h"
 #include "stream/segments.h"
 
-std::size_t send_batch(int fd, batch_features& features, std::span<const std::uint8_t> area,
-                       std::size_t datagram_size, std::size_t count, const sockaddr_in& to) {
+std::size_t send_batch(int fd, batch_features& features, std::span<const std::uint8_t> area, std::size_t datagram_size,
+                       std::size_t count, const sockaddr_in& to) {
   count = std::min({count, max_batch, datagram_size == 0 ? count : area.size() / datagram_size});
   if (count == 0) return 0;
   if (features.segmentation && count > 1 && datagram_size > 0 && count * datagram_size <= 65507) {

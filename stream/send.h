@@ -29,8 +29,8 @@ inline constexpr std::size_t max_fill = 512;
 // Sends count datagrams of datagram_size bytes, laid end to end in area, to
 // `to`, in order. Returns how many went out, counted from the first; fewer
 // than count only when a send failed.
-std::size_t send_batch(int fd, batch_features& features, std::span<const std::uint8_t> area,
-                       std::size_t datagram_size, std::size_t count, const sockaddr_in& to);
+std::size_t send_batch(int fd, batch_features& features, std::span<const std::uint8_t> area, std::size_t datagram_size,
+                       std::size_t count, const sockaddr_in& to);
 
 class stream_sender {
  public:

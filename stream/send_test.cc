@@ -71,13 +71,14 @@ class test_sealer final : public record_sealer {
 TEST(SendFile, SendsTheFileAsRecordsEndedByAShortOne) {
   const auto dir = std::filesystem::path(::testing::TempDir());
   // Sizes around a record, a batch of them and a fill.
-  for (const std::size_t size : {std::size_t{0}, std::size_t{1}, record_data, 3 * record_data + 5,
-                                 max_batch * record_data, (max_batch + 1) * record_data + 1,
-                                 (max_fill + 1) * record_data + 7}) {
+  for (const std::size_t size :
+       {std::size_t{0}, std::size_t{1}, record_data, 3 * record_data + 5, max_batch * record_data,
+        (max_batch + 1) * record_data + 1, (max_fill + 1) * record_data + 7}) {
     std::vector<std::uint8_t> bytes(size);
     for (std::size_t i = 0; i < size; ++i) bytes[i] = byte_of(i, i / 251);
     const auto path = dir / ("send-file-" + std::to_string(getpid()));
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(size));
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(size));
     loopback_socket sender, receiver;
     ASSERT_GE(receiver.fd, 0);
     std::FILE* input = std::fopen(path.c_str(), "rb");

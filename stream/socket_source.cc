@@ -33,8 +33,7 @@ datagram_source::result socket_source::receive(std::span<mmsghdr> messages, bool
     if (got >= 0 || errno != EINTR) break;
   }
   if (got >= 0) return {static_cast<std::size_t>(got), receive_status::ok};
-  if (errno == EAGAIN || errno == EWOULDBLOCK)
-    return {0, wait ? receive_status::timed_out : receive_status::ok};
+  if (errno == EAGAIN || errno == EWOULDBLOCK) return {0, wait ? receive_status::timed_out : receive_status::ok};
   return {0, receive_status::failed};
 }
 

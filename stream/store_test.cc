@@ -85,7 +85,8 @@ TEST(ReceiveFile, TellsEachEndingAndKeepsWhatWasAcceptedBeforeIt) {
       // Every ending but the closing record has finished the output itself.
       if (row.ends == stream_end::ended) (void)output.finish();
       std::vector<std::uint8_t> want;
-      for (std::size_t i = 0; i < row.kept; ++i) want.insert(want.end(), row.datagrams[i].begin() + 1, row.datagrams[i].end());
+      for (std::size_t i = 0; i < row.kept; ++i)
+        want.insert(want.end(), row.datagrams[i].begin() + 1, row.datagrams[i].end());
       EXPECT_EQ(read_back(path), want) << row.name;
       EXPECT_EQ(unwrapper.stored_bytes, want.size()) << row.name;
       std::remove(path.c_str());

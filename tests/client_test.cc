@@ -186,8 +186,7 @@ TEST(ClientTicket, ChecksTheAnswerOfTheAuthenticationServer) {
       {"AS_ERR quietly", [] { return type_only(AS_ERR); }, "ABORT\n", "-ddebug"},
       {"type 5", [] { return type_only(AP_REP, ap_rep_size); },
        "Expecting AS_REP or AS_ERR\nI'm receiving packet type = 5\nABORT\n"},
-      {"empty datagram", [] { return bytes{}; },
-       "Expecting AS_REP or AS_ERR\nI'm receiving packet type = 0\nABORT\n"},
+      {"empty datagram", [] { return bytes{}; }, "Expecting AS_REP or AS_ERR\nI'm receiving packet type = 0\nABORT\n"},
       {"length 0", [] { return as_rep(good_rep(), 0); },
        "AS_REP received\nWrong session key received\nSession key received:\t00000000\nABORT\n"},
       {"length beyond the reply area", [] { return as_rep(good_rep(), as_rep_body_area + 1); },
@@ -273,7 +272,8 @@ TEST(ClientAuthentication, SendsTicketAsIssuedAndAuthenticatorUnderSessionKey) {
 
   // An AP_ERR in place of the AP_REP.
   run.app.send_to(request->from, type_only(AP_ERR, ap_err_size));
-  EXPECT_EQ(run.finish(), ticket_trace(auth.nonce) + "AP_REQ sent\nExpecting AP_REP\nI'm receiving packet type = 6\nABORT\n");
+  EXPECT_EQ(run.finish(),
+            ticket_trace(auth.nonce) + "AP_REQ sent\nExpecting AP_REP\nI'm receiving packet type = 6\nABORT\n");
 }
 
 TEST(ClientAuthentication, WrongNonceAnswerIsReportedWithApErr) {

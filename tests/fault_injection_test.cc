@@ -63,9 +63,9 @@ class Faults : public testing::TestWithParam<Case> {};
 constexpr std::size_t ticket_piece = ticket::prv_data_area;
 constexpr std::size_t ticket_file_size = 4 * ticket_piece + 100;
 constexpr std::size_t ap_rep_index = 0;
-constexpr std::size_t middle_record = 3;     // pid 3
-constexpr std::size_t last_record = 5;       // pid 5, the last APP_DATA
-constexpr std::size_t ticket_closing = 6;    // APP_TERMINATE
+constexpr std::size_t middle_record = 3;   // pid 3
+constexpr std::size_t last_record = 5;     // pid 5, the last APP_DATA
+constexpr std::size_t ticket_closing = 6;  // APP_TERMINATE
 constexpr std::size_t ap_req_index = 0;
 constexpr std::size_t request_index = 1;
 // Offsets inside a KRB_PRV: in the data of a record, and in the second
@@ -81,29 +81,53 @@ const Case ticket_cases[] = {
     {"OvertakenRecord", {Fault::reorder, to_client, middle_record}, "ABORT\n", "OK\n", true, 2 * ticket_piece},
     {"CutRecord", {Fault::truncate, to_client, middle_record, in_record_data}, "\nABORT\n", "OK\n", true, {}},
     {"AlteredRecord", {Fault::alter, to_client, middle_record, in_record_data}, "\nABORT\n", "OK\n", true, {}},
-    {"AlteredRecordHeader", {Fault::alter, to_client, middle_record, ticket::krb_prv_cipher_at}, "ABORT\n", "OK\n",
-     true, 2 * ticket_piece},
+    {"AlteredRecordHeader",
+     {Fault::alter, to_client, middle_record, ticket::krb_prv_cipher_at},
+     "ABORT\n",
+     "OK\n",
+     true,
+     2 * ticket_piece},
     {"LostDigest", {Fault::drop, to_client, ticket_closing}, "ABORT\n", "OK\n", true, ticket_file_size},
     // The file is whole and its digest arrives: a repeat of it changes nothing.
     {"RepeatedDigest", {Fault::duplicate, to_client, ticket_closing}, "OK\n", "OK\n", true, ticket_file_size},
     // Nothing follows the digest, so it is held back for ever.
     {"HeldDigest", {Fault::reorder, to_client, ticket_closing}, "ABORT\n", "OK\n", true, ticket_file_size},
-    {"DigestOvertakesLastRecord", {Fault::reorder, to_client, last_record}, "\nABORT\n", "OK\n", true,
+    {"DigestOvertakesLastRecord",
+     {Fault::reorder, to_client, last_record},
+     "\nABORT\n",
+     "OK\n",
+     true,
      4 * ticket_piece},
-    {"CutDigest", {Fault::truncate, to_client, ticket_closing, first_block_only}, "\nABORT\n", "OK\n", true,
+    {"CutDigest",
+     {Fault::truncate, to_client, ticket_closing, first_block_only},
+     "\nABORT\n",
+     "OK\n",
+     true,
      ticket_file_size},
-    {"AlteredDigest", {Fault::alter, to_client, ticket_closing, in_digest}, "\nABORT\n", "OK\n", true,
+    {"AlteredDigest",
+     {Fault::alter, to_client, ticket_closing, in_digest},
+     "\nABORT\n",
+     "OK\n",
+     true,
      ticket_file_size},
     {"LostApRep", {Fault::drop, to_client, ap_rep_index}, "ABORT\n", "ABORT\n", false, {}},
     {"LostApReq", {Fault::drop, to_server, ap_req_index}, "ABORT\n", "", true, {}},
     // The server takes the copy as the next step's datagram, which must be a KRB_PRV.
     {"RepeatedApReq", {Fault::duplicate, to_server, ap_req_index}, "ABORT\n", "ABORT\n", false, {}},
     // The authenticator's client_id no longer matches the ticket's: AP_ERR.
-    {"AlteredAuthenticator", {Fault::alter, to_server, ap_req_index, ticket::ap_req_authenticator_at + 3}, "ABORT\n",
-     "ABORT\n", false, {}},
+    {"AlteredAuthenticator",
+     {Fault::alter, to_server, ap_req_index, ticket::ap_req_authenticator_at + 3},
+     "ABORT\n",
+     "ABORT\n",
+     false,
+     {}},
     {"LostFileRequest", {Fault::drop, to_server, request_index}, "ABORT\n", "ABORT\n", false, 0},
-    {"AlteredFileRequest", {Fault::alter, to_server, request_index, ticket::krb_prv_cipher_at}, "ABORT\n", "ABORT\n",
-     false, 0},
+    {"AlteredFileRequest",
+     {Fault::alter, to_server, request_index, ticket::krb_prv_cipher_at},
+     "ABORT\n",
+     "ABORT\n",
+     false,
+     0},
 };
 
 // ---- Password system: passfetch -> relay -> passfeed.
@@ -136,22 +160,37 @@ const Case password_cases[] = {
     {"LostTerminate", {Fault::drop, to_client, password_closing}, "ABORT\n", "OK\n", true, password_file_size},
     {"RepeatedTerminate", {Fault::duplicate, to_client, password_closing}, "OK\n", "OK\n", true, password_file_size},
     {"HeldTerminate", {Fault::reorder, to_client, password_closing}, "ABORT\n", "OK\n", true, password_file_size},
-    {"TerminateOvertakesLastData", {Fault::reorder, to_client, last_data}, "ABORT\n", "OK\n", true,
-     4 * password_piece},
+    {"TerminateOvertakesLastData", {Fault::reorder, to_client, last_data}, "ABORT\n", "OK\n", true, 4 * password_piece},
     // The digest's missing bytes keep those of the last DATA.
-    {"CutTerminate", {Fault::truncate, to_client, password_closing, in_terminate_digest}, "ABORT\n", "OK\n", true,
+    {"CutTerminate",
+     {Fault::truncate, to_client, password_closing, in_terminate_digest},
+     "ABORT\n",
+     "OK\n",
+     true,
      password_file_size},
-    {"AlteredTerminate", {Fault::alter, to_client, password_closing, in_terminate_digest}, "ABORT\n", "OK\n", true,
+    {"AlteredTerminate",
+     {Fault::alter, to_client, password_closing, in_terminate_digest},
+     "ABORT\n",
+     "OK\n",
+     true,
      password_file_size},
-    {"AlteredTerminateLength", {Fault::alter, to_client, password_closing, terminate_length_low}, "ABORT\n", "OK\n",
-     true, password_file_size},
+    {"AlteredTerminateLength",
+     {Fault::alter, to_client, password_closing, terminate_length_low},
+     "ABORT\n",
+     "OK\n",
+     true,
+     password_file_size},
     {"LostPassReq", {Fault::drop, to_client, pass_req_index}, "ABORT\n", "ABORT\n", false, {}},
     {"LostJoinReq", {Fault::drop, to_server, join_index}, "ABORT\n", "", true, {}},
     // The server reads the copy as the answer to its PASS_REQ.
     {"RepeatedJoinReq", {Fault::duplicate, to_server, join_index}, "ABORT\n", "ABORT\n", false, {}},
     {"LostPassResp", {Fault::drop, to_server, pass_resp_index}, "ABORT\n", "ABORT\n", false, {}},
-    {"AlteredPassword", {Fault::alter, to_server, pass_resp_index, password::pass_resp_password_at}, "ABORT\n",
-     "ABORT\n", false, {}},
+    {"AlteredPassword",
+     {Fault::alter, to_server, pass_resp_index, password::pass_resp_password_at},
+     "ABORT\n",
+     "ABORT\n",
+     false,
+     {}},
 };
 
 // The system's servers and its client, the client last and told that the
@@ -175,11 +214,16 @@ TEST_P(Faults, EndInTheClientsFailureLine) {
   // The password client's second password is wrong: a first PASS_RESP
   // altered on the way uses up the right one, and the dialogue then fails.
   const std::vector<std::string> client_args =
-      ticket_system ? std::vector<std::string>{"127.0.0.1", std::to_string(auth->port()), client_key_text,
-                                               "127.0.0.1", std::to_string(relay.port()), (dir / "out").string(),
-                                               "alice", "srv"}
-                    : std::vector<std::string>{"127.0.0.1", std::to_string(relay.port()), "secret", "wrong", "wrong",
-                                               (dir / "out").string()};
+      ticket_system ? std::vector<std::string>{"127.0.0.1",
+                                               std::to_string(auth->port()),
+                                               client_key_text,
+                                               "127.0.0.1",
+                                               std::to_string(relay.port()),
+                                               (dir / "out").string(),
+                                               "alice",
+                                               "srv"}
+                    : std::vector<std::string>{"127.0.0.1", std::to_string(relay.port()), "secret", "wrong",
+                                               "wrong",     (dir / "out").string()};
   Process client(ticket_system ? CLIENT_QUICK_PATH : PASSFETCH_QUICK_PATH, client_args, dir / "client.out");
 
   ASSERT_EQ(client.wait(20s), std::optional<int>(0)) << "client did not end by itself";

@@ -55,9 +55,9 @@ bool trickle_until_served(int fd, Process& server, std::chrono::seconds deadline
 void join(int fd, std::uint16_t port) {
   const sockaddr_in server = loopback_address(port);
   const auto send = [&](const bytes& datagram) {
-    ASSERT_EQ(sendto(fd, datagram.data(), datagram.size(), 0, reinterpret_cast<const sockaddr*>(&server),
-                     sizeof server),
-              static_cast<ssize_t>(datagram.size()));
+    ASSERT_EQ(
+        sendto(fd, datagram.data(), datagram.size(), 0, reinterpret_cast<const sockaddr*>(&server), sizeof server),
+        static_cast<ssize_t>(datagram.size()));
   };
   std::array<std::uint8_t, 2048> answer{};
   send(join_req());

@@ -64,11 +64,7 @@ TEST(Passfeed, StreamsFilesInPiecesOfAThousand) {
     const char* last = "-DDEBUG";  // anything else: a quiet run that prints only its OK
   };
   const Row rows[] = {
-      {0, {0}},
-      {1, {1}},
-      {2500, {1000, 1000, 500}},
-      {3000, {1000, 1000, 1000, 0}},
-      {10, {10}, "-ddebug"},
+      {0, {0}}, {1, {1}}, {2500, {1000, 1000, 500}}, {3000, {1000, 1000, 1000, 0}}, {10, {10}, "-ddebug"},
   };
   for (const Row& row : rows) {
     Feed feed(random_bytes(row.size, static_cast<std::uint32_t>(row.size)), secret, row.last);
@@ -81,10 +77,10 @@ TEST(Passfeed, StreamsFilesInPiecesOfAThousand) {
     EXPECT_EQ(stream.lengths, row.lengths) << row.size << " bytes";
     feed.expect_file(stream);
     const bool debug = std::string_view(row.last) == "-DDEBUG";
-    EXPECT_EQ(feed.printed("OK\n"),
-              debug ? accepted_first + repeat("sending file!\n", static_cast<int>(row.lengths.size())) +
-                          "file sended!\nOK\n"
-                    : "OK\n")
+    EXPECT_EQ(
+        feed.printed("OK\n"),
+        debug ? accepted_first + repeat("sending file!\n", static_cast<int>(row.lengths.size())) + "file sended!\nOK\n"
+              : "OK\n")
         << row.size << " bytes";
   }
 }

@@ -44,8 +44,8 @@ class Fetch : public FetchServer {
         const char* program = PASSFETCH_PATH, const std::filesystem::path& output = {})
       : output_(output.empty() ? dir_ / "output" : output) {
     if (output.empty()) write_file(output_, old_content);
-    std::vector<std::string> args{"127.0.0.1", std::to_string(server.port()), passwords[0], passwords[1],
-                                  passwords[2], output_.string()};
+    std::vector<std::string> args{
+        "127.0.0.1", std::to_string(server.port()), passwords[0], passwords[1], passwords[2], output_.string()};
     if (last != nullptr) args.push_back(last);
     client_ = std::make_unique<Process>(program, args, dir_ / "stdout");
   }
@@ -135,11 +135,17 @@ TEST(Passfetch, EndsThePasswordDialogue) {
        {bare(PASS_REQ), bare(PASS_REQ), bare(PASS_REQ), bare(PASS_REQ)},
        3,
        repeat("PASS_REQ received\n", 4) + "No password left to offer\nABORT\n"},
-      {"PASS_ACCEPT with length 1", {bare(PASS_REQ), bare(PASS_ACCEPT, 1)}, 1,
+      {"PASS_ACCEPT with length 1",
+       {bare(PASS_REQ), bare(PASS_ACCEPT, 1)},
+       1,
        "PASS_REQ received\nno PASS_ACCEPT arrived\nABORT\n"},
-      {"PASS_REJECT with length 1", {bare(PASS_REQ), bare(PASS_REJECT, 1)}, 1,
+      {"PASS_REJECT with length 1",
+       {bare(PASS_REQ), bare(PASS_REJECT, 1)},
+       1,
        "PASS_REQ received\nno PASS_ACCEPT arrived\nABORT\n"},
-      {"DATA instead of PASS_ACCEPT", {bare(PASS_REQ), data_msg(1, {1})}, 1,
+      {"DATA instead of PASS_ACCEPT",
+       {bare(PASS_REQ), data_msg(1, {1})},
+       1,
        "PASS_REQ received\nno PASS_ACCEPT arrived\nABORT\n"},
       {"empty first reply", {bytes{}}, 0, "no PASS_REQ arrived\nABORT\n"},
       {"first PASS_REQ with length 1", {bare(PASS_REQ, 1)}, 0, "no PASS_REQ arrived\nABORT\n"},
@@ -178,28 +184,37 @@ TEST(Passfetch, ChecksTheStream) {
     bytes stored;
   };
   const Row rows[] = {
-      {"only length bytes written", {data_msg(1, a), c_with_junk, terminate_msg(concat({a, c}))},
-       repeat("receiving file\n", 2) + good_end, concat({a, c})},
+      {"only length bytes written",
+       {data_msg(1, a), c_with_junk, terminate_msg(concat({a, c}))},
+       repeat("receiving file\n", 2) + good_end,
+       concat({a, c})},
       {"empty file", {data_msg(1, {}), terminate_msg({})}, "receiving file\n" + good_end, {}},
       {"every datagram cut from 2000 bytes",
        {oversized(data_msg(1, a)), oversized(data_msg(2, c)), oversized(terminate_msg(concat({a, c})))},
-       repeat("receiving file\n", 2) + good_end, concat({a, c})},
+       repeat("receiving file\n", 2) + good_end,
+       concat({a, c})},
       {"empty datagram for the first DATA", {bytes{}}, "Expecting DATA\nABORT\n", {}},
       // Nothing clears the buffer inside the stream: an empty datagram reads
       // as a repeat of the DATA before it.
       {"empty datagram after a DATA", {data_msg(1, a), bytes{}}, "receiving file\ntransmission error\nABORT\n", a},
-      {"pid 1, 2, 2", {data_msg(1, a), data_msg(2, b), data_msg(2, c)},
-       "receiving file\nreceiving file\ntransmission error\nABORT\n", concat({a, b})},
+      {"pid 1, 2, 2",
+       {data_msg(1, a), data_msg(2, b), data_msg(2, c)},
+       "receiving file\nreceiving file\ntransmission error\nABORT\n",
+       concat({a, b})},
       {"pid 1, 3", {data_msg(1, a), data_msg(3, b)}, "receiving file\ntransmission error\nABORT\n", a},
       {"first pid 2", {data_msg(2, a)}, "transmission error\nABORT\n", {}},
       {"length 1001", {too_long}, "transmission error\nABORT\n", {}},
       {"length 2^32 - 1", {data_msg(1, a, 0xFFFFFFFF)}, "transmission error\nABORT\n", {}},
       {"TERMINATE straight after PASS_ACCEPT", {terminate_msg({})}, "Expecting DATA\nABORT\n", {}},
       {"PASS_REQ in the stream", {data_msg(1, a), bare(PASS_REQ)}, "receiving file\nExpecting TERMINATE\nABORT\n", a},
-      {"TERMINATE with length 21", {data_msg(1, a), terminate_msg(a, 21)},
-       "receiving file\nTERMINATE received\nincorrect checksum\nABORT\n", a},
-      {"wrong digest", {data_msg(1, a), terminate_msg(b)},
-       "receiving file\nTERMINATE received\nincorrect checksum\nABORT\n", a},
+      {"TERMINATE with length 21",
+       {data_msg(1, a), terminate_msg(a, 21)},
+       "receiving file\nTERMINATE received\nincorrect checksum\nABORT\n",
+       a},
+      {"wrong digest",
+       {data_msg(1, a), terminate_msg(b)},
+       "receiving file\nTERMINATE received\nincorrect checksum\nABORT\n",
+       a},
   };
   for (const Row& row : rows) {
     Fetch fetch;

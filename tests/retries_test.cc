@@ -23,7 +23,7 @@ constexpr char password[] = "open sesame";
 
 struct RetryRow {
   const char* name;
-  bool ticket;        // the ticket system, else the password system
+  bool ticket;          // the ticket system, else the password system
   const char* retries;  // the option's value, or null for none
   std::string printed;
   bool same_file;
@@ -63,8 +63,14 @@ TEST(Retries, StartALostStreamAfreshOnlyWhenAsked) {
     if (row.retries != nullptr) args = {"--retries", row.retries};
     const std::string out = (dir / "out").string();
     if (row.ticket) {
-      const std::vector<std::string> rest = {"127.0.0.1", std::to_string(authserver->port()), client_key, "127.0.0.1",
-                                             std::to_string(relay.port()), out, "alice", "srv"};
+      const std::vector<std::string> rest = {"127.0.0.1",
+                                             std::to_string(authserver->port()),
+                                             client_key,
+                                             "127.0.0.1",
+                                             std::to_string(relay.port()),
+                                             out,
+                                             "alice",
+                                             "srv"};
       args.insert(args.end(), rest.begin(), rest.end());
     } else {
       const std::vector<std::string> rest = {"127.0.0.1", std::to_string(relay.port()), "x", password, "y", out};

@@ -66,8 +66,10 @@ TEST(SecretArguments, ServersHideTheirKeysAndPasswordOnceListening) {
       {"passfeed", PASSFEED_PATH, {"open sesame", input}, {2}},
       {"passfeed, debug", PASSFEED_PATH, {"open sesame", input, "-DDEBUG"}, {2}},
       {"authserver", AUTHSERVER_PATH, {"133457799BBCDFF1", "0E329232EA6D0D73", "fileserver"}, {2, 3}},
-      {"authserver, all arguments", AUTHSERVER_PATH,
-       {"133457799BBCDFF1", "0E329232EA6D0D73", "fileserver", "300", "127.0.0.1", "-DDEBUG"}, {2, 3}},
+      {"authserver, all arguments",
+       AUTHSERVER_PATH,
+       {"133457799BBCDFF1", "0E329232EA6D0D73", "fileserver", "300", "127.0.0.1", "-DDEBUG"},
+       {2, 3}},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
@@ -91,8 +93,10 @@ TEST(SecretArguments, ClientsHideTheirKeyAndPasswordsBeforeTheyFirstSend) {
   const TempDir dir;
   const std::string out = (dir / "out").string();
   const Row rows[] = {
-      {"client", CLIENT_PATH,
-       {"127.0.0.1", "PEER", "133457799BBCDFF1", "127.0.0.1", "PEER", out, "alice", "fileserver"}, {3}},
+      {"client",
+       CLIENT_PATH,
+       {"127.0.0.1", "PEER", "133457799BBCDFF1", "127.0.0.1", "PEER", out, "alice", "fileserver"},
+       {3}},
       {"passfetch", PASSFETCH_PATH, {"127.0.0.1", "PEER", "guess", "open sesame", "", out, "-DDEBUG"}, {3, 4, 5}},
   };
   for (const Row& row : rows) {
@@ -193,10 +197,10 @@ TEST(CredentialsOption, PasswordServerTakesItsPasswordFromACredential) {
   ASSERT_TRUE(passfeed.bound) << passfeed.process.output();
   passfeed.expect_no_secret(PASSFEED_PATH, args, {"open sesame"});
 
-  Process client(PASSFETCH_PATH,
-                 {"127.0.0.1", std::to_string(passfeed.port), "password", "open sesame", "x",
-                  (credentials / "output").string()},
-                 credentials / "passfetch.out");
+  Process client(
+      PASSFETCH_PATH,
+      {"127.0.0.1", std::to_string(passfeed.port), "password", "open sesame", "x", (credentials / "output").string()},
+      credentials / "passfetch.out");
   EXPECT_EQ(output_at_exit(client, 60s), "OK\n");
   EXPECT_TRUE(read_file(credentials / "output") == content);
 }
@@ -221,10 +225,16 @@ TEST(CredentialsOption, CredentialsThatCannotBeReadEndTheRun) {
       {"server, parent", SERVER_PATH, {"9", "../key", input}, true, "credential ../key: " + no_name},
       {"server, path", SERVER_PATH, {"9", "/etc/passwd", input, "-DDEBUG"}, true, "credential /etc/passwd: " + no_name},
       {"server, missing", SERVER_PATH, {"9", "nothing", input}, true, "credential nothing: cannot be read"},
-      {"server, no directory", SERVER_PATH, {"9", "key", input}, false,
+      {"server, no directory",
+       SERVER_PATH,
+       {"9", "key", input},
+       false,
        "credential key: no credentials directory ($CREDENTIALS_DIRECTORY is not set)"},
       {"passfeed, empty name", PASSFEED_PATH, {"9", "", input}, true, "credential : " + no_name},
-      {"authserver, server key missing", AUTHSERVER_PATH, {"9", "key", "other", "srv"}, true,
+      {"authserver, server key missing",
+       AUTHSERVER_PATH,
+       {"9", "key", "other", "srv"},
+       true,
        "credential other: cannot be read"},
   };
   for (const Row& row : rows) {

@@ -77,7 +77,7 @@ TEST(ServerExchange, AnswersNonceAndDeliversWholeFile) {
     std::uint16_t reply_len;
     std::string reply_text;
     const char* last_arg = "-DDEBUG";  // anything else: a quiet run that prints only its OK
-    bool cut = false;  // both requests sent cut from datagrams longer than the server's buffer
+    bool cut = false;                  // both requests sent cut from datagrams longer than the server's buffer
   };
   const Row rows[] = {
       {"empty file, ten-digit reply", 0, 1700000000, 14, "1700000001"},
@@ -110,11 +110,10 @@ TEST(ServerExchange, AnswersNonceAndDeliversWholeFile) {
 
     run.send(maybe_cut(row.cut, file_request()));
     expect_delivery_of(collect_delivery(run.client), file);
-    const std::string trace =
-        std::string_view(row.last_arg) == "-DDEBUG"
-            ? authenticated_trace(static_cast<std::int32_t>(row.nonce)) + requested_trace +
-                  delivery_trace(row.file_size)
-            : "OK\n";
+    const std::string trace = std::string_view(row.last_arg) == "-DDEBUG"
+                                  ? authenticated_trace(static_cast<std::int32_t>(row.nonce)) + requested_trace +
+                                        delivery_trace(row.file_size)
+                                  : "OK\n";
     ASSERT_TRUE(run.server->wait_for_output(trace));
     EXPECT_EQ(run.server->output(), trace);
     EXPECT_TRUE(run.server->running());
@@ -139,9 +138,7 @@ TEST(ServerFailures, EndsOnEveryRefusal) {
     std::function<void(ServerRun&)> drive;
     std::string expected;  // the whole standard output
   };
-  const auto send_request = [](ApRequest request) {
-    return [=](ServerRun& run) { run.send(ap_req(request)); };
-  };
+  const auto send_request = [](ApRequest request) { return [=](ServerRun& run) { run.send(ap_req(request)); }; };
   const auto send_length = [](std::size_t length_at, std::uint16_t length) {
     return [=](ServerRun& run) {
       auto datagram = ap_req();
@@ -207,8 +204,8 @@ TEST(ServerFailures, EndsOnEveryRefusal) {
          send_request({.ticket_id = a40.c_str(), .auth_id = b40.c_str()})(run);
          expect_server_ap_err(run.client);
        },
-       "AP_REQ received\nSession key still valid\nClient name is wrong. Im expecting " + a40 + " but receiving " +
-           b40 + "\nSending AP_ERR back to client\nABORT\n"},
+       "AP_REQ received\nSession key still valid\nClient name is wrong. Im expecting " + a40 + " but receiving " + b40 +
+           "\nSending AP_ERR back to client\nABORT\n"},
       {"wrong client name, quiet", nullptr,
        [&](ServerRun& run) {
          send_request({.auth_id = "mallory"})(run);
@@ -222,11 +219,9 @@ TEST(ServerFailures, EndsOnEveryRefusal) {
        },
        "AP_REQ received\nSession key still valid\nClient name is correct\nClient IP address is wrong\n"
        "Expecting 16777343 but receiving 33554442\nABORT\n"},
-      {"AP_ERR instead of KRB_PRV", "-DDEBUG",
-       after_ap_rep([](ServerRun& run) { run.send(type_only(AP_ERR)); }),
+      {"AP_ERR instead of KRB_PRV", "-DDEBUG", after_ap_rep([](ServerRun& run) { run.send(type_only(AP_ERR)); }),
        authenticated + "AP_ERR received - aborting\nABORT\n"},
-      {"AP_REQ instead of KRB_PRV", "-DDEBUG",
-       after_ap_rep([](ServerRun& run) { run.send(ap_req()); }),
+      {"AP_REQ instead of KRB_PRV", "-DDEBUG", after_ap_rep([](ServerRun& run) { run.send(ap_req()); }),
        authenticated + "Expecting KRB_PRV or AP_ERR\nI'm receiving packet type = 4\nABORT\n"},
       {"empty datagram instead of KRB_PRV", "-DDEBUG", after_ap_rep([](ServerRun& run) { run.send(bytes{}); }),
        authenticated + "Expecting KRB_PRV or AP_ERR\nI'm receiving packet type = 0\nABORT\n"},

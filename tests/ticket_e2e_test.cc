@@ -59,8 +59,14 @@ class TicketSystem {
 
   // Runs one client to its end and returns what it printed.
   std::string fetch(const char* key = client_key, const std::string& last = "", const char* program = CLIENT_PATH) {
-    std::vector<std::string> args = {"127.0.0.1", std::to_string(authserver->port()), key, "127.0.0.1",
-                                     std::to_string(server->port()), output().string(), "alice", "srv"};
+    std::vector<std::string> args = {"127.0.0.1",
+                                     std::to_string(authserver->port()),
+                                     key,
+                                     "127.0.0.1",
+                                     std::to_string(server->port()),
+                                     output().string(),
+                                     "alice",
+                                     "srv"};
     if (!last.empty()) args.push_back(last);
     Process client(program, args, dir / "client.out");
     return output_at_exit(client, 60s);

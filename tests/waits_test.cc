@@ -64,19 +64,27 @@ TEST(Waits, SilentPeerEndsTheRunAfterTheBoundedWait) {
   };
   const std::string failed = "error receiving packet\nABORT\n";
   const Row rows[] = {
-      {"server: client silent after the AP_REP", SERVER_QUICK_PATH, {"PORT", server_key_text, "FILE", "-DDEBUG"},
-       [](Peers& p) { expect_ap_rep(p.client, p.port, ap_req()); }, "Sending AP_REP\n" + failed},
-      {"client: authentication server silent", CLIENT_QUICK_PATH,
+      {"server: client silent after the AP_REP",
+       SERVER_QUICK_PATH,
+       {"PORT", server_key_text, "FILE", "-DDEBUG"},
+       [](Peers& p) { expect_ap_rep(p.client, p.port, ap_req()); },
+       "Sending AP_REP\n" + failed},
+      {"client: authentication server silent",
+       CLIENT_QUICK_PATH,
        {"127.0.0.1", "AS", client_key_text, "127.0.0.1", "APP", "OUT", "alice", "srv", "-DDEBUG"},
-       [](Peers& p) { p.servers.expect_as_req(); }, failed},
-      {"client: application server silent inside the stream", CLIENT_QUICK_PATH,
+       [](Peers& p) { p.servers.expect_as_req(); },
+       failed},
+      {"client: application server silent inside the stream",
+       CLIENT_QUICK_PATH,
        {"127.0.0.1", "AS", client_key_text, "127.0.0.1", "APP", "OUT", "alice", "srv", "-DDEBUG"},
        [](Peers& p) {
          p.servers.reach_transfer();
          p.servers.send_app(krb_prv(session_key, {.pid = 1, .data = {'a', 'b'}}));
        },
        "APP_DATA Received - pid = 1\n" + failed},
-      {"passfeed: client silent after a wrong password", PASSFEED_QUICK_PATH, {"PORT", "secret", "FILE", "-DDEBUG"},
+      {"passfeed: client silent after a wrong password",
+       PASSFEED_QUICK_PATH,
+       {"PORT", "secret", "FILE", "-DDEBUG"},
        [](Peers& p) {
          for (const bytes& datagram : {join_req(), pass_resp("wrong")}) {
            p.client.send_to(p.port, datagram);

@@ -48,7 +48,8 @@ void encode_as_rep_body(std::span<std::uint8_t, as_rep_body_area> body, const as
   put_bytes(body, rep_ticket_at, fields.ticket);
 }
 
-void encode_as_rep(std::span<std::uint8_t, as_rep_size> out, const key_schedule& client_key, const as_rep_fields& fields) {
+void encode_as_rep(std::span<std::uint8_t, as_rep_size> out, const key_schedule& client_key,
+                   const as_rep_fields& fields) {
   zero(out);
   std::array<std::uint8_t, as_rep_body_area> body;
   encode_as_rep_body(body, fields);
@@ -123,8 +124,7 @@ ticket_fields decode_ticket_body(std::span<const std::uint8_t, ticket_area_len> 
 bool decrypt_authenticator(received rx, const key_schedule& session_key,
                            std::span<std::uint8_t, authenticator_size> area) {
   zero(area);
-  return decrypt_part(session_key, cipher_from(rx, ap_req_authenticator_at), get_u16_net(rx, ap_req_auth_len_at),
-                      area);
+  return decrypt_part(session_key, cipher_from(rx, ap_req_authenticator_at), get_u16_net(rx, ap_req_auth_len_at), area);
 }
 
 authenticator_fields decode_authenticator(std::span<const std::uint8_t, authenticator_size> area) {

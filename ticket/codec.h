@@ -56,7 +56,8 @@ struct as_rep_fields {
 void encode_as_rep_body(std::span<std::uint8_t, as_rep_body_area> body, const as_rep_fields& fields);
 
 // AS_REP with a length of as_rep_body_size; as_rep_size bytes go on the wire.
-void encode_as_rep(std::span<std::uint8_t, as_rep_size> out, const key_schedule& client_key, const as_rep_fields& fields);
+void encode_as_rep(std::span<std::uint8_t, as_rep_size> out, const key_schedule& client_key,
+                   const as_rep_fields& fields);
 
 void encode_as_err(std::span<std::uint8_t, as_err_size> out);
 

@@ -21,10 +21,10 @@ using testing_support::all_zero;
 using testing_support::area_of;
 using testing_support::field_values;
 using testing_support::fields_changed_at;
-using testing_support::leftover_bytes;
-using testing_support::value;
 using testing_support::junk_filled;
+using testing_support::leftover_bytes;
 using testing_support::schedule_of;
+using testing_support::value;
 
 id_field id_of(const char* text) {
   id_field field{};
@@ -83,16 +83,16 @@ TEST(MakeId, FillsUpToFortyBytesAndRefusesMore) {
 
 TEST(TicketCodec, PlainDatagramsMatchGoldenBytes) {
   const std::array<std::uint8_t, as_req_size> as_req_golden{
-      0x00, 0x01,                                  // 0: type AS_REQ
-      'a',  'l',  'i', 'c', 'e', 0, 0, 0, 0, 0,    // 2: client_id, 40 bytes
-      0,    0,    0,   0,   0,   0, 0, 0, 0, 0,    //
-      0,    0,    0,   0,   0,   0, 0, 0, 0, 0,    //
-      0,    0,    0,   0,   0,   0, 0, 0, 0, 0,    //
-      's',  'r',  'v', 0,   0,   0, 0, 0, 0, 0,    // 42: server_id, 40 bytes
-      0,    0,    0,   0,   0,   0, 0, 0, 0, 0,    //
-      0,    0,    0,   0,   0,   0, 0, 0, 0, 0,    //
-      0,    0,    0,   0,   0,   0, 0, 0, 0, 0,    //
-      0,    0,    0,   0,   0,   0,                // 82: unused
+      0x00, 0x01,                                // 0: type AS_REQ
+      'a',  'l',  'i', 'c', 'e', 0, 0, 0, 0, 0,  // 2: client_id, 40 bytes
+      0,    0,    0,   0,   0,   0, 0, 0, 0, 0,  //
+      0,    0,    0,   0,   0,   0, 0, 0, 0, 0,  //
+      0,    0,    0,   0,   0,   0, 0, 0, 0, 0,  //
+      's',  'r',  'v', 0,   0,   0, 0, 0, 0, 0,  // 42: server_id, 40 bytes
+      0,    0,    0,   0,   0,   0, 0, 0, 0, 0,  //
+      0,    0,    0,   0,   0,   0, 0, 0, 0, 0,  //
+      0,    0,    0,   0,   0,   0, 0, 0, 0, 0,  //
+      0,    0,    0,   0,   0,   0,              // 82: unused
   };
   auto as_req = junk_filled<as_req_size>();
   encode_as_req(as_req, id_of("alice"), id_of("srv"));
@@ -103,11 +103,11 @@ TEST(TicketCodec, PlainDatagramsMatchGoldenBytes) {
   EXPECT_EQ(decode_as_req(rx).server_id, id_of("srv"));
 
   const std::array<std::uint8_t, ap_err_size> ap_err_golden{
-      0x00, 0x06,                                  // 0: type AP_ERR
-      'a',  'l',  'i', 'c', 'e', 0, 0, 0, 0, 0,    // 2: client_id, 40 bytes
-      0,    0,    0,   0,   0,   0, 0, 0, 0, 0,    //
-      0,    0,    0,   0,   0,   0, 0, 0, 0, 0,    //
-      0,    0,    0,   0,   0,   0, 0, 0, 0, 0,    //
+      0x00, 0x06,                                // 0: type AP_ERR
+      'a',  'l',  'i', 'c', 'e', 0, 0, 0, 0, 0,  // 2: client_id, 40 bytes
+      0,    0,    0,   0,   0,   0, 0, 0, 0, 0,  //
+      0,    0,    0,   0,   0,   0, 0, 0, 0, 0,  //
+      0,    0,    0,   0,   0,   0, 0, 0, 0, 0,  //
   };
   auto ap_err = junk_filled<ap_err_size>();
   encode_ap_err(ap_err, id_of("alice"));
@@ -176,19 +176,19 @@ const std::array<std::uint8_t, ticket_area_len> ticket_body_golden{
     0,    0,    0,    0,    0,    0,    0,    0,     //
     0,    0,    0,    0,    0,    0,    0,    0,     //
     0,    0,    0,    0,    0x00, 0xF1, 0x53, 0x65,  // 92: timestamp 1700000000, u32 le
-    0xAB, 0xCD, 0,    0,                           // 96: lifetime, u16 net; 98: unused
-    0,    0,    0,    0,                           // 100: block padding
+    0xAB, 0xCD, 0,    0,                             // 96: lifetime, u16 net; 98: unused
+    0,    0,    0,    0,                             // 100: block padding
 };
 
 // authenticator of sample_authenticator().
 const std::array<std::uint8_t, authenticator_size> authenticator_golden{
-    'a', 'l', 'i', 'c', 'e', 0, 0, 0,        // 0: client_id, 40 bytes
-    0,   0,   0,   0,   0,   0, 0, 0,        //
-    0,   0,   0,   0,   0,   0, 0, 0,        //
-    0,   0,   0,   0,   0,   0, 0, 0,        //
-    0,   0,   0,   0,   0,   0, 0, 0,        //
-    127, 0,   0,   1,                        // 40: client_addr
-    0x04, 0x03, 0x02, 0x01,                  // 44: nonce, u32 le
+    'a',  'l',  'i',  'c',  'e', 0, 0, 0,  // 0: client_id, 40 bytes
+    0,    0,    0,    0,    0,   0, 0, 0,  //
+    0,    0,    0,    0,    0,   0, 0, 0,  //
+    0,    0,    0,    0,    0,   0, 0, 0,  //
+    0,    0,    0,    0,    0,   0, 0, 0,  //
+    127,  0,    0,    1,                   // 40: client_addr
+    0x04, 0x03, 0x02, 0x01,                // 44: nonce, u32 le
 };
 
 TEST(TicketCodec, ApReqMatchesGoldenBytes) {
@@ -283,13 +283,11 @@ TEST(TicketCodec, KrbPrvBodiesMatchGoldenBytes) {
       // 0: prv_type   2: data_len   4: pid        6: data
       {"APP_DATA_REQ", APP_DATA_REQ, 0, {}, {0x00, 0x0E, 0x00, 0x00, 0x00, 0x00}},
       {"APP_DATA", APP_DATA, 0x0102, abc, {0x00, 0x0F, 0x00, 0x03, 0x01, 0x02, 'a', 'b', 'c'}},
-      {"APP_TERMINATE",
-       APP_TERMINATE,
-       0,
-       {digest.begin(), digest.end()},
-       {0x00, 0x10, 0x00, 0x14, 0x00, 0x00,                                    //
-        0xC0, 0xC1, 0xC2, 0xC3, 0xC4, 0xC5, 0xC6, 0xC7, 0xC8, 0xC9,            // 6: digest
-        0xCA, 0xCB, 0xCC, 0xCD, 0xCE, 0xCF, 0xD0, 0xD1, 0xD2, 0xD3}},
+      {"APP_TERMINATE", APP_TERMINATE, 0, {digest.begin(), digest.end()}, {0x00, 0x10, 0x00, 0x14, 0x00, 0x00,  //
+                                                                           0xC0, 0xC1, 0xC2, 0xC3, 0xC4, 0xC5,
+                                                                           0xC6, 0xC7, 0xC8, 0xC9,  // 6: digest
+                                                                           0xCA, 0xCB, 0xCC, 0xCD, 0xCE, 0xCF,
+                                                                           0xD0, 0xD1, 0xD2, 0xD3}},
   };
   for (const Row& row : rows) {
     auto body = junk_filled<prv_body_size>();
@@ -324,7 +322,7 @@ field_values datagram_fields(std::span<const std::uint8_t> bytes) {
 
 field_values as_rep_body_fields(std::span<const std::uint8_t> bytes) {
   const as_rep_fields f = decode_as_rep_body(area_of<as_rep_body_area>(bytes));
-  return {value(f.session_key), value(f.server_id), value(f.timestamp),
+  return {value(f.session_key), value(f.server_id),  value(f.timestamp),
           value(f.lifetime),    value(f.ticket_len), value(f.ticket)};
 }
 
@@ -353,7 +351,7 @@ TEST(TicketCodec, DecodersReadEachFieldAtItsOffsetOnly) {
     const char* name;
     std::size_t size;
     testing_support::field_view decode;
-    std::vector<Field> fields;     // in the order decode returns them
+    std::vector<Field> fields;      // in the order decode returns them
     std::vector<std::size_t> free;  // bytes no field owns
   };
   const Row rows[] = {

@@ -29,11 +29,15 @@ struct break_even {
 break_even break_even_of(des_variant variant) {
   constexpr std::size_t never = std::numeric_limits<std::size_t>::max();
   switch (variant) {
-    case des_variant::openssl: return {never, never};
-    case des_variant::portable: return {24, 24};
+    case des_variant::openssl:
+      return {never, never};
+    case des_variant::portable:
+      return {24, 24};
     case des_variant::avx2:
-    case des_variant::avx512vl: return {16, 16};
-    case des_variant::avx512: return {12, 16};
+    case des_variant::avx512vl:
+      return {16, 16};
+    case des_variant::avx512:
+      return {12, 16};
   }
   return {never, never};
 }

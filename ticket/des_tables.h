@@ -38,7 +38,7 @@ inline constexpr std::array<std::uint8_t, 56> key_choice_1 = {
 
 // The 48 bits of a round key, from the two rotated halves.
 inline constexpr std::array<std::uint8_t, 48> key_choice_2 = {
-    14, 17, 11, 24, 1,  5,  3,  28, 15, 6,  21, 10, 23, 19, 12, 4,  //
+    14, 17, 11, 24, 1,  5,  3,  28, 15, 6,  21, 10, 23, 19, 12, 4,   //
     26, 8,  16, 7,  27, 20, 13, 2,  41, 52, 31, 37, 47, 55, 30, 40,  //
     51, 45, 33, 48, 44, 49, 39, 56, 34, 53, 46, 42, 50, 36, 29, 32};
 

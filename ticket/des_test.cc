@@ -71,7 +71,7 @@ TEST(DecryptPart, RefusesCountsBeyondEitherArea) {
   // 15 fits the plaintext area and reads the 16 cipher bytes.
   EXPECT_TRUE(decrypt_part(key, cipher, 15, plain));
   plain.fill(0xAA);
-  EXPECT_FALSE(decrypt_part(key, cipher, 16, plain));   // writes past plain
+  EXPECT_FALSE(decrypt_part(key, cipher, 16, plain));                     // writes past plain
   EXPECT_FALSE(decrypt_part(key, std::span(cipher).first(8), 9, plain));  // reads past cipher
   for (auto byte : plain) EXPECT_EQ(byte, 0xAA);
   std::array<std::uint8_t, 8> small_cipher{};
@@ -85,14 +85,12 @@ struct KeyRow {
 
 TEST(MakeKeySchedule, AcceptsOddParityAndRefusesBadKeys) {
   const KeyRow rows[] = {
-      {"133457799BBCDFF1", 0},
-      {"0123456789ABCDEF", 0},  // every byte happens to have odd parity
-      {"0000000000000000", -1},
-      {"133457799BBCDFF0", -1},  // last byte loses its parity bit
-      {"0101010101010101", -2},  // weak
-      {"FEFEFEFEFEFEFEFE", -2},  // weak
-      {"01FE01FE01FE01FE", -2},  // semi-weak
-      {"1FE01FE00EF10EF1", -2},  // semi-weak
+      {"133457799BBCDFF1", 0},  {"0123456789ABCDEF", 0},   // every byte happens to have odd parity
+      {"0000000000000000", -1}, {"133457799BBCDFF0", -1},  // last byte loses its parity bit
+      {"0101010101010101", -2},                            // weak
+      {"FEFEFEFEFEFEFEFE", -2},                            // weak
+      {"01FE01FE01FE01FE", -2},                            // semi-weak
+      {"1FE01FE00EF10EF1", -2},                            // semi-weak
   };
   for (const auto& row : rows) {
     des_key key{};

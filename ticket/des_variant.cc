@@ -61,11 +61,16 @@ des_variant best_available() {
 
 std::string_view variant_name(des_variant variant) {
   switch (variant) {
-    case des_variant::openssl: return "openssl";
-    case des_variant::portable: return "portable";
-    case des_variant::avx2: return "avx2";
-    case des_variant::avx512vl: return "avx512vl";
-    case des_variant::avx512: return "avx512";
+    case des_variant::openssl:
+      return "openssl";
+    case des_variant::portable:
+      return "portable";
+    case des_variant::avx2:
+      return "avx2";
+    case des_variant::avx512vl:
+      return "avx512vl";
+    case des_variant::avx512:
+      return "avx512";
   }
   return "unknown";
 }
@@ -73,10 +78,13 @@ std::string_view variant_name(des_variant variant) {
 bool variant_available(des_variant variant) {
   switch (variant) {
     case des_variant::openssl:
-    case des_variant::portable: return true;
-    case des_variant::avx2: return offers().avx2;
+    case des_variant::portable:
+      return true;
+    case des_variant::avx2:
+      return offers().avx2;
     case des_variant::avx512vl:
-    case des_variant::avx512: return offers().avx512;
+    case des_variant::avx512:
+      return offers().avx512;
   }
   return false;
 }

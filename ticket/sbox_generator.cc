@@ -327,13 +327,27 @@ int evaluate(const circuit& c, unsigned x) {
     const node& n = c.nodes[i];
     const auto at = [&](int j) { return bit[static_cast<std::size_t>(j)]; };
     switch (n.kind) {
-      case op::input: bit[i] = (x >> (5 - i)) & 1U; break;
-      case op::not_: bit[i] = at(n.a) ^ 1U; break;
-      case op::and_: bit[i] = at(n.a) & at(n.b); break;
-      case op::or_: bit[i] = at(n.a) | at(n.b); break;
-      case op::xor_: bit[i] = at(n.a) ^ at(n.b); break;
-      case op::andnot: bit[i] = at(n.a) & (at(n.b) ^ 1U); break;
-      case op::ternary: bit[i] = (n.imm >> (at(n.a) << 2 | at(n.b) << 1 | at(n.c))) & 1U; break;
+      case op::input:
+        bit[i] = (x >> (5 - i)) & 1U;
+        break;
+      case op::not_:
+        bit[i] = at(n.a) ^ 1U;
+        break;
+      case op::and_:
+        bit[i] = at(n.a) & at(n.b);
+        break;
+      case op::or_:
+        bit[i] = at(n.a) | at(n.b);
+        break;
+      case op::xor_:
+        bit[i] = at(n.a) ^ at(n.b);
+        break;
+      case op::andnot:
+        bit[i] = at(n.a) & (at(n.b) ^ 1U);
+        break;
+      case op::ternary:
+        bit[i] = (n.imm >> (at(n.a) << 2 | at(n.b) << 1 | at(n.c))) & 1U;
+        break;
     }
   }
   int result = 0;
@@ -366,12 +380,23 @@ void emit(std::ostringstream& out, const circuit& c, int box, bool ternary) {
     out << "  const W " << name_of(static_cast<int>(i)) << " = ";
     const std::string a = name_of(n.a), b = n.b >= 0 ? name_of(n.b) : "", cc = n.c >= 0 ? name_of(n.c) : "";
     switch (n.kind) {
-      case op::input: break;
-      case op::not_: out << "~" << a; break;
-      case op::and_: out << a << " & " << b; break;
-      case op::or_: out << a << " | " << b; break;
-      case op::xor_: out << a << " ^ " << b; break;
-      case op::andnot: out << "W::andnot(" << a << ", " << b << ")"; break;
+      case op::input:
+        break;
+      case op::not_:
+        out << "~" << a;
+        break;
+      case op::and_:
+        out << a << " & " << b;
+        break;
+      case op::or_:
+        out << a << " | " << b;
+        break;
+      case op::xor_:
+        out << a << " ^ " << b;
+        break;
+      case op::andnot:
+        out << "W::andnot(" << a << ", " << b << ")";
+        break;
       case op::ternary:
         out << "W::template ternary<" << hex_byte(n.imm) << ">(" << a << ", " << b << ", " << cc << ")";
         break;

@@ -72,7 +72,7 @@ inline constexpr std::size_t ap_req_authenticator_at = 110;  // 110, 48, cipher:
 inline constexpr std::size_t ap_req_size = 158;
 
 // authenticator, the plaintext inside AP_REQ.
-inline constexpr std::size_t auth_client_id_at = 0;    // 0, 40, id: the client's identifier
+inline constexpr std::size_t auth_client_id_at = 0;     // 0, 40, id: the client's identifier
 inline constexpr std::size_t auth_client_addr_at = 40;  // 40, 4, addr: the client host's address
 inline constexpr std::size_t auth_nonce_at = 44;        // 44, 4, u32 le: the client's clock
 inline constexpr std::size_t authenticator_size = 48;
@@ -81,8 +81,8 @@ static_assert(ap_req_authenticator_at + authenticator_size == ap_req_size);
 static_assert(auth_nonce_at + 4 == authenticator_size && blocks(authenticator_size) == authenticator_size);
 
 // ticket_body, the plaintext of the ticket.
-inline constexpr std::size_t tkt_session_key_at = 0;  // 0, 8, key: session key
-inline constexpr std::size_t tkt_client_id_at = 8;    // 8, 40, id: the client it was issued to
+inline constexpr std::size_t tkt_session_key_at = 0;   // 0, 8, key: session key
+inline constexpr std::size_t tkt_client_id_at = 8;     // 8, 40, id: the client it was issued to
 inline constexpr std::size_t tkt_client_addr_at = 48;  // 48, 4, addr: that client's address
 inline constexpr std::size_t tkt_timestamp_at = 92;    // 92, 4, u32 le: issue time (52..91 free)
 inline constexpr std::size_t tkt_lifetime_at = 96;     // 96, 2, u16 net: seconds of validity
@@ -90,9 +90,9 @@ inline constexpr std::size_t ticket_body_size = 100;   // 98..99 free
 static_assert(ticket_area_len == blocks(ticket_body_size));
 
 // AP_REP, the nonce reply.
-inline constexpr std::size_t ap_rep_length_at = 2;  // 2, 2, u16 net: L, plaintext bytes
-inline constexpr std::size_t ap_rep_cipher_at = 4;  // 4, blocks(L) <= 16: nonce_reply
-inline constexpr std::size_t ap_rep_size = 24;      // zero after the ciphertext
+inline constexpr std::size_t ap_rep_length_at = 2;   // 2, 2, u16 net: L, plaintext bytes
+inline constexpr std::size_t ap_rep_cipher_at = 4;   // 4, blocks(L) <= 16: nonce_reply
+inline constexpr std::size_t ap_rep_size = 24;       // zero after the ciphertext
 inline constexpr std::size_t nonce_reply_area = 32;  // the receiver's plaintext area
 static_assert(ap_rep_cipher_at + 16 + 4 == ap_rep_size);
 

@@ -45,8 +45,7 @@ inline std::vector<std::uint8_t> leftover_bytes(std::size_t size) {
 
 // The positions, in what view returns, of the fields that read differently
 // once the byte at `at` of area is incremented.
-inline std::vector<std::size_t> fields_changed_at(std::span<const std::uint8_t> area, std::size_t at,
-                                                  field_view view) {
+inline std::vector<std::size_t> fields_changed_at(std::span<const std::uint8_t> area, std::size_t at, field_view view) {
   const field_values before = view(area);
   std::vector<std::uint8_t> changed(area.begin(), area.end());
   ++changed[at];

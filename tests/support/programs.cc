@@ -22,8 +22,7 @@ ServerProcess::ServerProcess(std::uint16_t port, const std::string& path, const 
                              const std::filesystem::path& output, const std::vector<std::string>& options)
     : Process(path, around_port(options, port, args), output), port_(port), bound_(wait_udp_bound(port)) {}
 
-FileServerRun::FileServerRun(const std::string& path, const std::string& secret, const bytes& file,
-                             const char* last) {
+FileServerRun::FileServerRun(const std::string& path, const std::string& secret, const bytes& file, const char* last) {
   write_file(input(), file);
   std::vector<std::string> args{secret, input().string()};
   if (last != nullptr) args.emplace_back(last);

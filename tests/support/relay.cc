@@ -71,8 +71,8 @@ void Relay::run(std::chrono::steady_clock::time_point end) {
       if ((ready[side].revents & POLLIN) == 0) continue;
       sockaddr_in from{};
       socklen_t from_len = sizeof from;
-      const ssize_t got = recvfrom(ready[side].fd, buffer.data(), buffer.size(), 0,
-                                   reinterpret_cast<sockaddr*>(&from), &from_len);
+      const ssize_t got =
+          recvfrom(ready[side].fd, buffer.data(), buffer.size(), 0, reinterpret_cast<sockaddr*>(&from), &from_len);
       if (got < 0) continue;
       const Direction direction = side == 0 ? Direction::to_server : Direction::to_client;
       if (direction == Direction::to_server) client_ = from;

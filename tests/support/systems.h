@@ -60,8 +60,9 @@ class TicketRun final : public SystemRun {
   }
   bool ready() const override { return authserver_->bound() && server_->bound(); }
   std::vector<std::string> client_command(const std::filesystem::path& output) override {
-    return {CLIENT_PATH, "127.0.0.1", std::to_string(authserver_->port()), client_key, "127.0.0.1",
-            std::to_string(server_->port()), output.string(), "alice", "srv"};
+    return {CLIENT_PATH,     "127.0.0.1", std::to_string(authserver_->port()),
+            client_key,      "127.0.0.1", std::to_string(server_->port()),
+            output.string(), "alice",     "srv"};
   }
   Process& file_server() override { return *server_; }
 
@@ -90,7 +91,7 @@ class PasswordRun final : public SystemRun {
 // The system's servers, serving an input file of content; options go before
 // the file server's positional arguments.
 inline std::unique_ptr<SystemRun> start_system(system_kind kind, const bytes& content,
-                                              const std::vector<std::string>& options = {}) {
+                                               const std::vector<std::string>& options = {}) {
   if (kind == system_kind::ticket) return std::make_unique<systems::TicketRun>(content, options);
   return std::make_unique<systems::PasswordRun>(content, options);
 }

@@ -35,9 +35,7 @@ UdpPeer::~UdpPeer() {
   if (fd_ >= 0) close(fd_);
 }
 
-void UdpPeer::send_to(std::uint16_t port, std::span<const std::uint8_t> bytes) const {
-  send_to(loopback(port), bytes);
-}
+void UdpPeer::send_to(std::uint16_t port, std::span<const std::uint8_t> bytes) const { send_to(loopback(port), bytes); }
 
 void UdpPeer::send_to(const sockaddr_in& to, std::span<const std::uint8_t> bytes) const {
   if (sendto(fd_, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to) < 0)
@@ -49,8 +47,8 @@ std::optional<Datagram> UdpPeer::receive(std::chrono::milliseconds deadline) con
   if (poll(&ready, 1, static_cast<int>(deadline.count())) != 1) return std::nullopt;
   Datagram datagram{std::vector<std::uint8_t>(65535), {}};
   socklen_t len = sizeof datagram.from;
-  const ssize_t got = recvfrom(fd_, datagram.bytes.data(), datagram.bytes.size(), 0,
-                               reinterpret_cast<sockaddr*>(&datagram.from), &len);
+  const ssize_t got =
+      recvfrom(fd_, datagram.bytes.data(), datagram.bytes.size(), 0, reinterpret_cast<sockaddr*>(&datagram.from), &len);
   if (got < 0) return std::nullopt;
   datagram.bytes.resize(static_cast<std::size_t>(got));
   return datagram;
