@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "common/hex.h"
+#include "tests/support/key_schedule.h"
 
 // Test names and messages show a variant by its name; it has to sit beside
 // the type for GoogleTest to find it.
@@ -21,16 +22,9 @@ void PrintTo(des_variant variant, std::ostream* out) { *out << variant_name(vari
 
 namespace {
 
-constexpr std::uint8_t guard = 0xA5;
+using testing_support::bytes_of;
 
-std::vector<std::uint8_t> bytes_of(const char* hex_text) {
-  std::vector<std::uint8_t> bytes;
-  for (std::size_t i = 0; hex_text[i] != '\0'; i += 2) {
-    const char pair[3] = {hex_text[i], hex_text[i + 1], 0};
-    bytes.push_back(static_cast<std::uint8_t>(std::strtol(pair, nullptr, 16)));
-  }
-  return bytes;
-}
+constexpr std::uint8_t guard = 0xA5;
 
 engine_key key_of(const char* text) {
   des_key key{};

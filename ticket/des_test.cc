@@ -11,16 +11,9 @@
 
 namespace {
 
-using testing_support::schedule_of;
+using testing_support::bytes_of;
 
-std::vector<std::uint8_t> bytes_of(const char* hex_text) {
-  std::vector<std::uint8_t> bytes;
-  for (std::size_t i = 0; hex_text[i] != '\0'; i += 2) {
-    const char pair[3] = {hex_text[i], hex_text[i + 1], 0};
-    bytes.push_back(static_cast<std::uint8_t>(std::strtol(pair, nullptr, 16)));
-  }
-  return bytes;
-}
+using testing_support::schedule_of;
 
 // A reference ciphertext made with the command-line tool (the ticket codec's
 // AP_REP test holds another, of a part whose last block is completed with

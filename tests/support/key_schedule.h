@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <span>
+#include <vector>
 
 #include "common/hex.h"
 #include "ticket/des.h"
@@ -21,6 +22,17 @@ inline key_schedule schedule_of(std::span<const std::uint8_t, 8> key) {
     std::abort();
   }
   return schedule;
+}
+
+// Hexadecimal text, two characters a byte, as the bytes it spells: known
+// answers written as an independent tool prints them.
+inline std::vector<std::uint8_t> bytes_of(const char* hex_text) {
+  std::vector<std::uint8_t> bytes;
+  for (std::size_t i = 0; hex_text[i] != '\0' && hex_text[i + 1] != '\0'; i += 2) {
+    const char pair[3] = {hex_text[i], hex_text[i + 1], 0};
+    bytes.push_back(static_cast<std::uint8_t>(std::strtol(pair, nullptr, 16)));
+  }
+  return bytes;
 }
 
 // The key as 16 hexadecimal characters.
