@@ -4,7 +4,8 @@
 # out free UDP ports, and wait, always with a deadline, for a port to be bound
 # or a line to be printed.
 #
-#   bg_start OUT CMD...      starts CMD with its output in OUT; REPLY is its PID
+#   bg_start OUT CMD...      starts CMD with its standard output in OUT and its
+#                            standard error in OUT.err; REPLY is its PID
 #   bg_stop [PID...]         ends the given started programs (default: all)
 #   free_udp_port            REPLY is a UDP port that nothing has bound
 #   wait_udp_bound [--pid PID] [--seconds N] [--netns NS] PORT
@@ -27,7 +28,9 @@ bg_now() { echo "${EPOCHREALTIME/./}"; }
 bg_start() {
   local out=$1
   shift
-  "$@" >"$out" 2>&1 </dev/null &
+  # Apart: callers compare what a program prints with what it must print,
+  # and its standard error is for people.
+  "$@" >"$out" 2>"$out.err" </dev/null &
   REPLY=$!
   bg_started+=("$REPLY")
 }
