@@ -158,10 +158,7 @@ int main(int argc, char* argv[]) {
   // 1. Read the command line: the options, then the arguments after them.
   // "-DDEBUG" counts only as the last of five or more arguments; any other
   // seventh argument is ignored.
-  const program_options options = read_options(argc, argv, takes_credentials);
-  answer_help_or_version(options, "authserver", usage, takes_credentials);
-  argc -= options.first_positional - 1;
-  argv += options.first_positional - 1;
+  const program_options options = take_options(argc, argv, "authserver", usage, takes_credentials);
   int args = argc - 1;
   if (args < 4 || args > 7) {
     std::printf("%s", usage);

@@ -182,14 +182,8 @@ int main(int argc, char* argv[]) {
   file_output output;
 
   // 1. Read the command line: the options, then the arguments after them.
-  const program_options options = read_options(argc, argv, takes_retries);
-  answer_help_or_version(options, "client", usage_line, takes_retries);
-  argc -= options.first_positional - 1;
-  argv += options.first_positional - 1;
-  if (argc - 1 != fixed_args && argc - 1 != fixed_args + 1) {
-    std::printf("%s", usage_line);
-    end_run();
-  }
+  const program_options options = take_options(argc, argv, "client", usage_line, takes_retries);
+  require_arguments(argc, fixed_args, usage_line);
   s.debug = debug_switch(argc, argv, fixed_args);
   s.auth_name = argv[1];
   s.auth_port = port_number(argv[2]);

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "common/input_file.h"
 #include "common/udp.h"
 #include "common/waiting.h"
 
@@ -57,8 +58,8 @@ void abort_credential(bool debug, const char* program, const char* name, const c
   abort_run(debug, "credential %s: %s\n", name, reason);
 }
 
-void answer_help_or_version(const program_options& options, const char* program, const char* usage_line,
-                            unsigned accepted) {
+program_options take_options(int& argc, char**& argv, const char* program, const char* usage_line, unsigned accepted) {
+  const program_options options = read_options(argc, argv, accepted);
   if (options.help) {
     std::printf("%soptions, before the arguments:\n", usage_line);
     for (int i = 0; option_help(accepted, i) != nullptr; ++i) std::printf("%s\n", option_help(accepted, i));
@@ -68,6 +69,28 @@ void answer_help_or_version(const program_options& options, const char* program,
     std::printf("%s (udp-file-transfer) %s\n", program, PACKAGE_VERSION);
     end_run();
   }
+  argc -= options.first_positional - 1;
+  argv += options.first_positional - 1;
+  return options;
+}
+
+void require_arguments(int argc, int fixed_args, const char* usage_line) {
+  if (argc - 1 == fixed_args || argc - 1 == fixed_args + 1) return;
+  std::printf("%s", usage_line);
+  end_run();
+}
+
+std::FILE* open_served_file(const char* program, const char* path, bool debug, std::span<char> buffer,
+                            const char* cannot_open, const char* cannot_read) {
+  input_status status;
+  std::FILE* input = open_input(path, status);
+  if (status == input_status::not_regular) {
+    say(program, "%s is not a regular file, and cannot be served", path);
+    abort_run(debug, "%s", cannot_read);
+  }
+  if (input == nullptr) abort_run(debug, "%s", cannot_open);
+  std::setvbuf(input, buffer.data(), _IOFBF, buffer.size());
+  return input;
 }
 
 void say(const char* program, const char* format, ...) {

@@ -3,6 +3,7 @@
 
 #include <cstdarg>
 #include <cstdint>
+#include <cstdio>
 #include <span>
 
 #include <netinet/in.h>
@@ -41,11 +42,23 @@ void debug_print(bool debug, const char* format, ...) __attribute__((format(prin
 // abort_run with the diagnostic's arguments already gathered.
 [[noreturn]] void vabort_run(bool debug, const char* diagnostic, va_list args) __attribute__((format(printf, 2, 0)));
 
-// Answers --help (the usage line, then a line for each option the program
-// takes) and --version (the program's name and the package's version) on
-// standard output, and ends the run; does nothing when neither was given.
-void answer_help_or_version(const program_options& options, const char* program, const char* usage_line,
-                            unsigned accepted);
+// Step 1 of every program: reads the options it takes, answers --help (the
+// usage line, then a line for each option) and --version (the program's name
+// and the package's version) on standard output and ends the run, and
+// otherwise moves argc and argv past the options, so that the program reads
+// its arguments from argv[1] as it always has.
+program_options take_options(int& argc, char**& argv, const char* program, const char* usage_line, unsigned accepted);
+
+// Prints the usage line and ends the run unless there are fixed_args
+// arguments, or one more (the debug switch).
+void require_arguments(int argc, int fixed_args, const char* usage_line);
+
+// A server's input for one delivery, opened afresh and read through buffer.
+// A file that cannot be opened ends the run with cannot_open as diagnostic;
+// anything but a regular file cannot be read twice, for the stream and for
+// its digest, and is refused with a line on standard error and cannot_read.
+std::FILE* open_served_file(const char* program, const char* path, bool debug, std::span<char> buffer,
+                            const char* cannot_open, const char* cannot_read);
 
 // Says on standard error, in every mode, one line: the program's name, a
 // colon, then the text. Standard output, which callers parse, stays as it is.

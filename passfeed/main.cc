@@ -8,7 +8,6 @@
 
 #include <sys/stat.h>
 
-#include "common/input_file.h"
 #include "common/credentials.h"
 #include "common/numbers.h"
 #include "common/options.h"
@@ -98,14 +97,8 @@ int main(int argc, char* argv[]) {
   encode_pass_reject(pass_reject);
 
   // 1. Read the options, then check the count of the arguments after them.
-  const program_options options = read_options(argc, argv, accepted_options);
-  answer_help_or_version(options, "passfeed", usage_line, accepted_options);
-  argc -= options.first_positional - 1;
-  argv += options.first_positional - 1;
-  if (argc - 1 != fixed_args && argc - 1 != fixed_args + 1) {
-    std::printf("%s", usage_line);
-    end_run();
-  }
+  const program_options options = take_options(argc, argv, "passfeed", usage_line, accepted_options);
+  require_arguments(argc, fixed_args, usage_line);
   const secret_text password = take_secret(options.credentials, argv[2], password_text);
   if (password.text == nullptr)
     abort_credential(debug_switch(argc, argv, fixed_args), "passfeed", argv[2], credential_reason(password.error));
@@ -173,16 +166,8 @@ int main(int argc, char* argv[]) {
 
     // 11. Accept, and open the file afresh for this transfer.
     send_or_abort(s.debug, fd, pass_accept, peer);
-    input_status input_state;
-    std::FILE* input = open_input(s.input_file, input_state);
-    // Anything but a regular file cannot be read twice, for the stream and
-    // for its digest: it is refused as a file that cannot be read.
-    if (input_state == input_status::not_regular) {
-      say("passfeed", "%s is not a regular file, and cannot be served", s.input_file);
-      abort_run(s.debug, "Error reading input file\n");
-    }
-    if (input == nullptr) abort_run(s.debug, "Error opening input file\n");
-    std::setvbuf(input, file_buffer.data(), _IOFBF, file_buffer.size());
+    std::FILE* input = open_served_file("passfeed", s.input_file, s.debug, file_buffer, "Error opening input file\n",
+                                        "Error reading input file\n");
 
     // 12. Stream the file in numbered DATA, a batch at a time. The stream
     // ends on a read that runs into the end of the file, so a file of whole

@@ -111,14 +111,8 @@ int main(int argc, char* argv[]) {
   encode_join_req(join_req);
 
   // 1. Read the options, then check the count of the arguments after them.
-  const program_options options = read_options(argc, argv, takes_retries);
-  answer_help_or_version(options, "passfetch", usage_line, takes_retries);
-  argc -= options.first_positional - 1;
-  argv += options.first_positional - 1;
-  if (argc - 1 != fixed_args && argc - 1 != fixed_args + 1) {
-    std::printf("%s", usage_line);
-    end_run();
-  }
+  const program_options options = take_options(argc, argv, "passfetch", usage_line, takes_retries);
+  require_arguments(argc, fixed_args, usage_line);
   s.server_name = argv[1];
   s.passwords = {take_argument(argv[3], password_texts[0]), take_argument(argv[4], password_texts[1]),
                  take_argument(argv[5], password_texts[2])};

@@ -16,7 +16,6 @@
 #include "common/bytes.h"
 #include "common/credentials.h"
 #include "common/hex.h"
-#include "common/input_file.h"
 #include "common/numbers.h"
 #include "common/options.h"
 #include "common/sha1.h"
@@ -134,14 +133,8 @@ int main(int argc, char* argv[]) {
   sha1_digest digest{};
 
   // 1. Read the command line: the options, then the arguments after them.
-  const program_options options = read_options(argc, argv, accepted_options);
-  answer_help_or_version(options, "server", usage_line, accepted_options);
-  argc -= options.first_positional - 1;
-  argv += options.first_positional - 1;
-  if (argc - 1 != fixed_args && argc - 1 != fixed_args + 1) {
-    std::printf("%s", usage_line);
-    end_run();
-  }
+  const program_options options = take_options(argc, argv, "server", usage_line, accepted_options);
+  require_arguments(argc, fixed_args, usage_line);
   s.debug = debug_switch(argc, argv, fixed_args);
   // Room for one character more than a key text; hex_to_bytes reads the
   // first 16.
@@ -245,16 +238,8 @@ int main(int argc, char* argv[]) {
     debug_print(s.debug, "APP_DATA_REQ received\n");
 
     // 15. Open the input file afresh, so each delivery serves its current state.
-    input_status input_state;
-    std::FILE* input = open_input(s.input_file, input_state);
-    // Anything but a regular file cannot be read twice, for the stream and
-    // for its digest: it is refused as a file that cannot be read.
-    if (input_state == input_status::not_regular) {
-      say("server", "%s is not a regular file, and cannot be served", s.input_file);
-      abort_run(s.debug, "Error reading the input file\n");
-    }
-    if (input == nullptr) abort_run(s.debug, "Input file cannot be opened\n");
-    std::setvbuf(input, stream_buffer.data(), _IOFBF, stream_buffer.size());
+    std::FILE* input = open_served_file("server", s.input_file, s.debug, stream_buffer, "Input file cannot be opened\n",
+                                        "Error reading the input file\n");
 
     // 16. Send the file in APP_DATA records numbered from 1, a batch at a
     // time; a file of whole records, an empty one included, ends with an
