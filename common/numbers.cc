@@ -31,3 +31,13 @@ std::uint16_t text_length(const char* text) { return static_cast<std::uint16_t>(
 std::uint16_t port_number(const char* text) {
   return static_cast<std::uint16_t>(std::strtol(text, nullptr, 10) & 0xffff);
 }
+
+bool is_port_text(const char* text) {
+  unsigned long value = 0;
+  std::size_t digits = 0;
+  for (; text[digits] != '\0'; ++digits) {
+    if (digits == 5 || text[digits] < '0' || text[digits] > '9') return false;
+    value = value * 10 + static_cast<unsigned long>(text[digits] - '0');
+  }
+  return digits > 0 && value <= 65535;
+}

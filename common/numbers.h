@@ -16,4 +16,9 @@ std::uint16_t text_length(const char* text);
 // text, a number too large for a long included.
 std::uint16_t port_number(const char* text);
 
+// Whether text is what an operator means by a port: one to five decimal
+// digits, nothing else, at most 65535. The programs read every text as a
+// port all the same; this only tells when to warn.
+bool is_port_text(const char* text);
+
 #endif

@@ -48,4 +48,10 @@ TEST(PortNumber, ReadsLikeAtoiKeptToSixteenBits) {
   for (const auto& row : rows) EXPECT_EQ(port_number(row.text.c_str()), row.value) << "text \"" << row.text << "\"";
 }
 
+TEST(IsPortText, IsOnlyWhatAnOperatorMeansByAPort) {
+  for (const char* text : {"0", "9001", "65535", "00080"}) EXPECT_TRUE(is_port_text(text)) << text;
+  for (const char* text : {"", "65536", "70000", "123456", "9001x", " 9001", "-1", "0x10"})
+    EXPECT_FALSE(is_port_text(text)) << text;
+}
+
 }  // namespace

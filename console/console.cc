@@ -1,11 +1,13 @@
 #include "console/console.h"
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "common/input_file.h"
+#include "common/numbers.h"
 #include "common/udp.h"
 #include "common/waiting.h"
 
@@ -78,6 +80,22 @@ void require_arguments(int argc, int fixed_args, const char* usage_line) {
   if (argc - 1 == fixed_args || argc - 1 == fixed_args + 1) return;
   std::printf("%s", usage_line);
   end_run();
+}
+
+void warn_at_start(const char* program, const char* port_text, std::uint16_t port, const char* input) {
+  if (!is_port_text(port_text))
+    say(program, "port \"%s\" is not a number from 0 to 65535: serving on port %u", port_text,
+        static_cast<unsigned>(port));
+  input_status status;
+  std::FILE* file = open_input(input, status);
+  if (file != nullptr) {
+    std::fclose(file);
+    return;
+  }
+  if (status == input_status::not_regular)
+    say(program, "%s is not a regular file: no delivery can be made from it", input);
+  else
+    say(program, "%s cannot be opened now (%s); it is opened afresh for each delivery", input, std::strerror(errno));
 }
 
 std::FILE* open_served_file(const char* program, const char* path, bool debug, std::span<char> buffer,

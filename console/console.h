@@ -53,6 +53,13 @@ program_options take_options(int& argc, char**& argv, const char* program, const
 // arguments, or one more (the debug switch).
 void require_arguments(int argc, int fixed_args, const char* usage_line);
 
+// A server's warnings at start-up, where what it will do most likely differs
+// from what its operator meant: a port text that is not a number from 0 to
+// 65535 (it serves on port all the same), and an input file that cannot be
+// served now (it is opened afresh for each delivery, so that is no error
+// yet).
+void warn_at_start(const char* program, const char* port_text, std::uint16_t port, const char* input);
+
 // A server's input for one delivery, opened afresh and read through buffer.
 // A file that cannot be opened ends the run with cannot_open as diagnostic;
 // anything but a regular file cannot be read twice, for the stream and for

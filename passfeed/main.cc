@@ -119,6 +119,7 @@ int main(int argc, char* argv[]) {
 
   // 4. Port.
   s.port = to_num(argv[1]);
+  warn_at_start("passfeed", argv[1], s.port, s.input_file);
 
   // 5. Open the socket and bind it to the port on every local address.
   const bound_socket sock = open_bound_socket(s.port);

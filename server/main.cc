@@ -144,6 +144,7 @@ int main(int argc, char* argv[]) {
   hex_to_bytes(key.text, s.server_key);
   s.port = port_number(argv[1]);
   s.input_file = argv[3];
+  warn_at_start("server", argv[1], s.port, s.input_file);
 
   // 2. Open the UDP socket and bind it to every local address at the port.
   const bound_socket sock = open_bound_socket(s.port);

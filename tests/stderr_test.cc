@@ -52,6 +52,46 @@ TEST(StandardError, EachDeliveryHasItsLineOnTheServer) {
   }
 }
 
+TEST(StandardError, ServersWarnAtStartWhereTheyWillDoOtherThanMeant) {
+  struct Row {
+    const char* name;
+    const char* program;
+    std::string secret;
+    const char* port;
+    bool input_exists;
+    std::string warnings;  // with the port each comes to, and the input's path for INPUT
+  };
+  const Row rows[] = {
+      {"server, port text and missing input", SERVER_PATH, systems::server_key, "65536", false,
+       "server: port \"65536\" is not a number from 0 to 65535: serving on port 0\n"
+       "server: INPUT cannot be opened now (No such file or directory); it is opened afresh for each delivery\n"},
+      {"passfeed, port text", PASSFEED_PATH, systems::password, "65536", true,
+       "passfeed: port \"65536\" is not a number from 0 to 65535: serving on port 0\n"},
+      {"server, nothing to say", SERVER_PATH, systems::server_key, "PORT", true, ""},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    TempDir dir;
+    const auto input = dir / "input";
+    if (row.input_exists) write_file(input, {1, 2, 3});
+    const std::uint16_t free_port = free_udp_port();
+    const std::string port = std::string(row.port) == "PORT" ? std::to_string(free_port) : row.port;
+    Process server(row.program, {port, row.secret, input.string()}, dir / "server.out");
+    std::string warnings = row.warnings;
+    for (std::size_t at = warnings.find("INPUT"); at != std::string::npos; at = warnings.find("INPUT"))
+      warnings.replace(at, 5, input.string());
+    // Said before the server waits for its first client, which it then does.
+    if (warnings.empty()) {
+      EXPECT_TRUE(wait_udp_bound(free_port));
+    } else {
+      EXPECT_TRUE(wait_until([&] { return server.errors() == warnings; }, 10s)) << server.errors();
+    }
+    EXPECT_TRUE(server.running());
+    EXPECT_EQ(server.errors(), warnings);
+    EXPECT_EQ(server.output(), "");
+  }
+}
+
 // Runs command to its end with standard error on a pseudo-terminal, and
 // returns what it wrote there; standard output goes to out.
 std::string stderr_on_a_terminal(const std::vector<std::string>& command, const std::filesystem::path& out) {
