@@ -172,10 +172,10 @@ int main(int argc, char* argv[]) {
   }
   if (!parse_u16(argv[1], s.port)) abort_run(s.debug, "port is not a number from 0 to 65535\n");
   const secret_text client_key = take_secret(options.credentials, argv[2], key_texts[0]);
-  if (client_key.text == nullptr) abort_credential(s.debug, "authserver", argv[2], credential_reason(client_key.error));
+  if (client_key.text == nullptr) abort_credential(s.debug, argv[2], credential_reason(client_key.error));
   if (!parse_key(client_key.text, s.client_key, client_schedule)) abort_run(s.debug, "Incorrect client key\n");
   const secret_text server_key = take_secret(options.credentials, argv[3], key_texts[1]);
-  if (server_key.text == nullptr) abort_credential(s.debug, "authserver", argv[3], credential_reason(server_key.error));
+  if (server_key.text == nullptr) abort_credential(s.debug, argv[3], credential_reason(server_key.error));
   if (!parse_key(server_key.text, s.server_key, server_schedule)) abort_run(s.debug, "Incorrect server key\n");
   if (!ticket::make_id(argv[4], s.server_id)) abort_run(s.debug, "serverID longer than %zu bytes\n", ticket::id_len);
   if (args >= 5 && !parse_u16(argv[5], s.lifetime)) abort_run(s.debug, "lifetime is not a number from 0 to 65535\n");
@@ -201,8 +201,7 @@ int main(int argc, char* argv[]) {
 
   // 3. Open the UDP socket and bind it to every local address at the port.
   const bound_socket sock = open_bound_socket(s.port);
-  if (!sock.opened) abort_run(s.debug, "Error while opening socket\n");
-  if (!sock.bound) abort_run(s.debug, "Error binding to socket\n");
+  if (!sock.bound) abort_bind(s.debug, sock, s.port);
   const int fd = sock.fd;
   // The port actually bound, which port 0 leaves to the system.
   sockaddr_in bound{};

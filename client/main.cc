@@ -5,6 +5,7 @@
 // the record numbers and the digest that closes the file.
 
 #include <array>
+#include <cerrno>
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
@@ -102,35 +103,55 @@ class prv_unwrapper final : public record_unwrapper {
 
   unwrapped unwrap(const std::uint8_t*) override {
     const std::uint16_t type = ticket::decode_type(rx_);
-    if (type == ticket::AP_ERR) return refuse("AP_ERR received - aborting\n");
-    if (type != ticket::KRB_PRV) return refuse("Expecting KRB_PRV or AP_ERR\nI'm receiving packet type = %d\n", type);
+    if (type == ticket::AP_ERR) {
+      because("the server ended the stream with AP_ERR");
+      return refuse("AP_ERR received - aborting\n");
+    }
+    if (type != ticket::KRB_PRV) {
+      because("a message of type %u in the stream, not a KRB_PRV", static_cast<unsigned>(type));
+      return refuse("Expecting KRB_PRV or AP_ERR\nI'm receiving packet type = %d\n", type);
+    }
     debug_print(debug_, "KRB_PRV received\n");
 
     // Nothing is decrypted under a key that has run out.
     const std::uint32_t now = ticket::clock_now();
-    if (!ticket::still_valid(now, validity_))
+    if (!ticket::still_valid(now, validity_)) {
+      because("the session key expired during the stream");
       return refuse("Session key has expired\ncurrtime = %u, validity = %u \n", now, validity_);
+    }
     debug_print(debug_, "Session key still valid\n");
 
-    if (!ticket::decrypt_krb_prv(rx_, session_, body_))
+    if (!ticket::decrypt_krb_prv(rx_, session_, body_)) {
+      because("a KRB_PRV of the stream claims more bytes than a record holds");
       return refuse("KRB_PRV length %u too long for the record area\n",
                     static_cast<unsigned>(get_u16_net(rx_, ticket::krb_prv_length_at)));
+    }
     const ticket::prv_fields record = ticket::decode_prv_body(body_);
     if (record.prv_type == ticket::APP_TERMINATE) {
       debug_print(debug_, "APP_TERMINATE received\n");
       digest_ = ticket::terminate_digest(body_);
       return {unwrapped::verdict::end, {}};
     }
-    if (record.prv_type != ticket::APP_DATA)
+    if (record.prv_type != ticket::APP_DATA) {
+      because("a record of type %u in the stream, neither APP_DATA nor APP_TERMINATE",
+              static_cast<unsigned>(record.prv_type));
       return refuse("Expecting APP_DATA or APP_TERMINATE\nI'm receiving packet type = %d\n", record.prv_type);
+    }
     debug_print(debug_, "APP_DATA Received - pid = %d\n", record.pid);
     const std::uint16_t expected_pid = next_pid(last_pid_);
     // The second line has no newline of its own: "ABORT" follows on it.
-    if (record.pid != expected_pid)
+    if (record.pid != expected_pid) {
+      because("record %u lost or out of order (received %u): the path may be slower than the sender; see --rate",
+              static_cast<unsigned>(expected_pid), static_cast<unsigned>(record.pid));
       return refuse("transmission error, pid sequence incorrect\nExpecting pid = %d but receiving pid = %d",
                     expected_pid, record.pid);
+    }
     const auto data = ticket::app_data_bytes(body_, record);
-    if (!data) return refuse("data_len %u too long for the data area\n", static_cast<unsigned>(record.data_len));
+    if (!data) {
+      because("record %u claims %u bytes, more than a record holds", static_cast<unsigned>(record.pid),
+              static_cast<unsigned>(record.data_len));
+      return refuse("data_len %u too long for the data area\n", static_cast<unsigned>(record.data_len));
+    }
     last_pid_ = record.pid;
     return {unwrapped::verdict::data, *data};
   }
@@ -206,35 +227,45 @@ int main(int argc, char* argv[]) {
 
   // 4. Resolve the authentication server.
   sockaddr_in auth_addr{};
-  if (!resolve_ipv4(s.auth_name, s.auth_port, auth_addr)) abort_run(s.debug, "wrong authentication server name\n");
+  if (!resolve_ipv4(s.auth_name, s.auth_port, auth_addr))
+    abort_unknown_host(s.debug, s.auth_name, "wrong authentication server name\n");
 
   // 5. Open the AS socket.
   const int as_fd = open_socket();
-  if (as_fd < 0) abort_run(s.debug, "Error while opening AS socket\n");
+  if (as_fd < 0) abort_socket(s.debug, "Error while opening AS socket\n");
 
   // 6. Resolve the application server.
   sockaddr_in server_addr{};
-  if (!resolve_ipv4(s.server_name, s.server_port, server_addr)) abort_run(s.debug, "wrong application server name\n");
+  if (!resolve_ipv4(s.server_name, s.server_port, server_addr))
+    abort_unknown_host(s.debug, s.server_name, "wrong application server name\n");
 
   // 7. Open the server socket. The file arrives on it as a stream with no
   // flow control, so it asks for room for many records.
   const int server_fd = open_socket();
-  if (server_fd < 0) abort_run(s.debug, "Error while opening server socket\n");
+  if (server_fd < 0) abort_socket(s.debug, "Error while opening server socket\n");
   note_capped_receive_buffer("client", request_receive_buffer(server_fd, large_receive_buffer),
                              2 * large_receive_buffer);
   if (stream_area.bytes().empty()) abort_run(s.debug, "Error reserving the receive area\n");
 
   // 8. Build the schedule of the key shared with the authentication server.
-  if (make_key_schedule(s.auth_key, auth_schedule) != 0) abort_run(s.debug, "Incorrect predefined authserver key\n");
+  if (make_key_schedule(s.auth_key, auth_schedule) != 0) {
+    because("the authentication server's key is not a usable DES key");
+    abort_run(s.debug, "Incorrect predefined authserver key\n");
+  }
 
   // 9. Send the AS_REQ.
   ticket::encode_as_req(as_req, s.client_id, s.server_id);
-  if (!send_datagram(as_fd, as_req, auth_addr)) abort_run(s.debug, "Error - packet size too long\n");
+  send_or_abort(s.debug, as_fd, as_req, auth_addr);
 
   // 10. Receive the AS_REP.
-  if (!ticket::receive_cleared(as_fd, rx, nullptr)) abort_run(s.debug, "error receiving packet\n");
+  if (!ticket::receive_cleared(as_fd, rx, nullptr))
+    abort_receive(s.debug, auth_addr, wait_ran_out(), "error receiving packet\n");
   const std::uint16_t as_type = ticket::decode_type(rx);
-  if (as_type == ticket::AS_ERR) abort_run(s.debug, "AS_ERR received - from Authentication Server\n");
+  if (as_type == ticket::AS_ERR) {
+    because("the authentication server at %s refused the request (AS_ERR): are both IDs known to it?",
+            text_of(auth_addr).data());
+    abort_run(s.debug, "AS_ERR received - from Authentication Server\n");
+  }
   if (as_type != ticket::AS_REP)
     abort_run(s.debug, "Expecting AS_REP or AS_ERR\nI'm receiving packet type = %d\n", as_type);
   debug_print(s.debug, "AS_REP received\n");
@@ -246,8 +277,10 @@ int main(int argc, char* argv[]) {
   const ticket::as_rep_fields rep = ticket::decode_as_rep_body(rep_body);
 
   // 12. The session key must be a usable DES key.
-  if (make_engine_key(rep.session_key, session) != 0)
+  if (make_engine_key(rep.session_key, session) != 0) {
+    because("the AS_REP holds no usable session key: is the authentication server's key right?");
     abort_run(s.debug, "Wrong session key received\nSession key received:\t%s\n", hex_text(rep.session_key).data());
+  }
   debug_print(s.debug, "Session key received:\t%s\n", hex_text(rep.session_key).data());
 
   // 13. The reply must be for the application server that was asked for.
@@ -282,11 +315,12 @@ int main(int argc, char* argv[]) {
   // 16. Send the AP_REQ with the ticket as issued.
   if (!ticket::encode_ap_req(ap_req, rep.ticket_len, rep.ticket, session.schedule, auth_area))
     abort_run(s.debug, "ticket_len %u too long for the ticket area\n", static_cast<unsigned>(rep.ticket_len));
-  if (!send_datagram(server_fd, ap_req, server_addr)) abort_run(s.debug, "Error - packet size too long\n");
+  send_or_abort(s.debug, server_fd, ap_req, server_addr);
   debug_print(s.debug, "AP_REQ sent\n");
 
   // 17. Receive the AP_REP.
-  if (!ticket::receive_cleared(server_fd, rx, nullptr)) abort_run(s.debug, "error receiving packet\n");
+  if (!ticket::receive_cleared(server_fd, rx, nullptr))
+    abort_receive(s.debug, server_addr, wait_ran_out(), "error receiving packet\n");
   const std::uint16_t ap_type = ticket::decode_type(rx);
   if (ap_type != ticket::AP_REP) abort_run(s.debug, "Expecting AP_REP\nI'm receiving packet type = %d\n", ap_type);
   debug_print(s.debug, "AP_REP received\n");
@@ -308,7 +342,9 @@ int main(int argc, char* argv[]) {
     debug_print(s.debug, "Nonce answer is wrong\nNonce answer received is = %u, but expecting %u\n", answer,
                 expected_answer);
     ticket::encode_ap_err(ap_err, s.client_id);
-    if (!send_datagram(server_fd, ap_err, server_addr)) abort_run(s.debug, "Error - packet size too long\n");
+    send_or_abort(s.debug, server_fd, ap_err, server_addr);
+    because("the server at %s answered the nonce wrongly: it may not be the server the ticket is for",
+            text_of(server_addr).data());
     abort_run();
   }
   debug_print(s.debug, "Nonce answered correctly\n");
@@ -319,14 +355,17 @@ int main(int argc, char* argv[]) {
   stream_receiver stream(source, stream_area.bytes(), rx.size());
   ticket::encode_prv_body(body, ticket::APP_DATA_REQ, 0, {});
   ticket::encode_krb_prv(envelope, session.schedule, body);
-  if (!send_datagram(server_fd, envelope, server_addr)) abort_run(s.debug, "Error - packet size too long\n");
+  send_or_abort(s.debug, server_fd, envelope, server_addr);
   debug_print(s.debug, "APP_DATA_REQ sent\n");
 
   // 21. Create or truncate the output file.
   // What came in meanwhile is taken out of the socket first: the stream
   // follows at once.
   stream.drain();
-  if (!output.open(s.output_path)) abort_run(s.debug, "Output file cannot be opened\n");
+  if (!output.open(s.output_path)) {
+    because("cannot open %s for writing: %s", s.output_path, std::strerror(errno));
+    abort_run(s.debug, "Output file cannot be opened\n");
+  }
 
   // 22. Store the APP_DATA records in unbroken pid order until the
   // APP_TERMINATE. Each record is taken as if received alone into the
@@ -342,16 +381,16 @@ int main(int argc, char* argv[]) {
     case stream_end::refused:
       abort_run();
     case stream_end::write_failed:
-      abort_run(s.debug, "Error writing the output file\n");
+      abort_write(s.debug, s.output_path, output.error(), "Error writing the output file\n");
     case stream_end::timed_out:
     case stream_end::receive_failed:
-      abort_run(s.debug, "error receiving packet\n");
+      abort_receive(s.debug, server_addr, end == stream_end::timed_out, "error receiving packet\n");
   }
 
   // 23. Compare the digest of the file as it lies on disk with the one
   // received; every write completes first so that every byte is there, and a
   // write that failed (a full disk) fails the run.
-  if (!output.finish()) abort_run(s.debug, "Error writing the output file\n");
+  if (!output.finish()) abort_write(s.debug, s.output_path, output.error(), "Error writing the output file\n");
   if (!mysha1(s.output_path, file_digest)) abort_run(s.debug, "Digest of the output file cannot be computed\n");
   if (file_digest == received_digest) {
     debug_print(s.debug, "checksum correct\nfile transmission completed\n");
@@ -361,5 +400,6 @@ int main(int argc, char* argv[]) {
   debug_print(s.debug, "incorrect checksum\nExpecting checksum =\t%s\nReceiving checksum = \t%s",
               hex_text(file_digest).data(), hex_text(received_digest).data());
   std::printf("\n");
+  because("the digest of %s differs from the one %s sent", s.output_path, text_of(server_addr).data());
   abort_run();
 }

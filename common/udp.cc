@@ -48,10 +48,14 @@ sockaddr_in loopback_address(std::uint16_t port) { return ipv4_address(INADDR_LO
 bound_socket open_bound_socket(std::uint16_t port) {
   bound_socket result;
   const int fd = socket(AF_INET, SOCK_DGRAM, 0);
-  if (fd < 0) return result;
+  if (fd < 0) {
+    result.error = errno;
+    return result;
+  }
   result.opened = true;
   const sockaddr_in any = any_address(port);
   if (bind(fd, reinterpret_cast<const sockaddr*>(&any), sizeof any) != 0) {
+    result.error = errno;
     close(fd);
     return result;
   }

@@ -46,6 +46,7 @@ struct bound_socket {
   int fd = -1;
   bool opened = false;
   bool bound = false;
+  int error = 0;  // the system's error number when not opened or not bound
 };
 bound_socket open_bound_socket(std::uint16_t port);
 

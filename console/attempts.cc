@@ -34,15 +34,12 @@ std::string text_of(int fd) {
   return text;
 }
 
-// The line an attempt ended on, before "ABORT" when there is one: what the
-// program said last.
-std::string last_words(const std::string& text) {
-  std::string rest = text;
-  if (rest.size() >= 6 && rest.compare(rest.size() - 6, 6, "ABORT\n") == 0) rest.resize(rest.size() - 6);
-  while (!rest.empty() && rest.back() == '\n') rest.pop_back();
-  const std::size_t start = rest.rfind('\n');
-  std::string line = rest.substr(start == std::string::npos ? 0 : start + 1);
-  return line.empty() ? "ABORT" : line;
+// Why an attempt failed: its reason line, without the program's name.
+std::string reason_of(const std::string& said, const char* program) {
+  std::string line = said.substr(0, said.find('\n'));
+  const std::string name = std::string(program) + ": ";
+  if (line.starts_with(name)) line.erase(0, name.size());
+  return line.empty() ? "no reason given" : line;
 }
 
 }  // namespace
@@ -51,28 +48,41 @@ void run_attempts(const char* program, int retries) {
   for (int attempt = 1; attempt <= retries; ++attempt) {
     const int output = attempt_output();
     if (output < 0) return;
+    const int reason = attempt_output();
+    if (reason < 0) {
+      close(output);
+      return;
+    }
     std::fflush(stdout);
     std::fflush(stderr);
     const pid_t child = fork();
     if (child < 0) {
       close(output);
+      close(reason);
       return;
     }
     if (child == 0) {
       dup2(output, STDOUT_FILENO);
       close(output);
+      // The reason is said once, in the line that starts the next attempt.
+      std::FILE* reasons = fdopen(reason, "w");
+      if (reasons != nullptr) send_reasons_to(reasons);
       return;
     }
     int status = 0;
     while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }
     const std::string printed = text_of(output);
+    const std::string said = text_of(reason);
     close(output);
+    close(reason);
     const bool ok = WIFEXITED(status) && printed.size() >= 3 && printed.compare(printed.size() - 3, 3, "OK\n") == 0;
     if (ok) {
       std::fwrite(printed.data(), 1, printed.size(), stdout);
       end_run();
     }
-    say(program, "attempt %d of %d failed (%s); starting again", attempt, retries + 1, last_words(printed).c_str());
+    const std::string why =
+        WIFSIGNALED(status) ? "ended by signal " + std::to_string(WTERMSIG(status)) : reason_of(said, program);
+    say(program, "attempt %d of %d failed: %s; starting again", attempt, retries + 1, why.c_str());
   }
 }

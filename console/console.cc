@@ -15,6 +15,16 @@ namespace {
 
 void flush_console() { std::fflush(stdout); }
 
+const char* program_name = nullptr;
+std::FILE* reasons = nullptr;  // standard error unless sent elsewhere
+char reason[512] = "";
+
+// Keeps the first line of text as the reason, unless one was given.
+void fall_back_on(const char* text) {
+  if (reason[0] != '\0') return;
+  std::snprintf(reason, sizeof reason, "%.*s", static_cast<int>(std::strcspn(text, "\n")), text);
+}
+
 }  // namespace
 
 void start_console() {
@@ -39,7 +49,21 @@ void end_run() {
   std::exit(0);
 }
 
+void because(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(reason, sizeof reason, format, args);
+  va_end(args);
+}
+
+void send_reasons_to(std::FILE* out) { reasons = out; }
+
 void abort_run() {
+  fall_back_on("the exchange failed");
+  std::FILE* out = reasons != nullptr ? reasons : stderr;
+  if (program_name != nullptr) std::fprintf(out, "%s: ", program_name);
+  std::fprintf(out, "%s\n", reason);
+  std::fflush(out);
   std::printf("ABORT\n");
   end_run();
 }
@@ -51,16 +75,23 @@ void abort_run(bool debug, const char* diagnostic, ...) {
 }
 
 void vabort_run(bool debug, const char* diagnostic, va_list args) {
+  va_list again;
+  va_copy(again, args);
+  char text[sizeof reason];
+  std::vsnprintf(text, sizeof text, diagnostic, again);
+  va_end(again);
+  fall_back_on(text);
   if (debug) std::vprintf(diagnostic, args);
   abort_run();
 }
 
-void abort_credential(bool debug, const char* program, const char* name, const char* reason) {
-  std::fprintf(stderr, "%s: credential %s: %s\n", program, name, reason);
-  abort_run(debug, "credential %s: %s\n", name, reason);
+void abort_credential(bool debug, const char* name, const char* why) {
+  because("credential %s: %s", name, why);
+  abort_run(debug, "credential %s: %s\n", name, why);
 }
 
 program_options take_options(int& argc, char**& argv, const char* program, const char* usage_line, unsigned accepted) {
+  program_name = program;
   const program_options options = read_options(argc, argv, accepted);
   if (options.help) {
     std::printf("%soptions, before the arguments:\n", usage_line);
@@ -98,15 +129,18 @@ void warn_at_start(const char* program, const char* port_text, std::uint16_t por
     say(program, "%s cannot be opened now (%s); it is opened afresh for each delivery", input, std::strerror(errno));
 }
 
-std::FILE* open_served_file(const char* program, const char* path, bool debug, std::span<char> buffer,
-                            const char* cannot_open, const char* cannot_read) {
+std::FILE* open_served_file(const char* path, bool debug, std::span<char> buffer, const char* cannot_open,
+                            const char* cannot_read) {
   input_status status;
   std::FILE* input = open_input(path, status);
   if (status == input_status::not_regular) {
-    say(program, "%s is not a regular file, and cannot be served", path);
+    because("%s is not a regular file, and cannot be served", path);
     abort_run(debug, "%s", cannot_read);
   }
-  if (input == nullptr) abort_run(debug, "%s", cannot_open);
+  if (input == nullptr) {
+    because("cannot open %s: %s", path, std::strerror(errno));
+    abort_run(debug, "%s", cannot_open);
+  }
   std::setvbuf(input, buffer.data(), _IOFBF, buffer.size());
   return input;
 }
@@ -145,5 +179,44 @@ bool mysha1(const char* path, std::span<std::uint8_t, digest_len> digest) {
 }
 
 void send_or_abort(bool debug, int fd, std::span<const std::uint8_t> datagram, const sockaddr_in& to) {
-  if (!send_datagram(fd, datagram, to)) abort_run(debug, "Error - packet size too long\n");
+  if (send_datagram(fd, datagram, to)) return;
+  because("cannot send to %s: %s", text_of(to).data(), std::strerror(errno));
+  abort_run(debug, "Error - packet size too long\n");
 }
+
+void abort_unknown_host(bool debug, const char* name, const char* diagnostic) {
+  because("%s is neither an IPv4 address nor a host name known here", name);
+  abort_run(debug, "%s", diagnostic);
+}
+
+void abort_socket(bool debug, const char* diagnostic) {
+  because("cannot open a UDP socket: %s", std::strerror(errno));
+  abort_run(debug, "%s", diagnostic);
+}
+
+void abort_bind(bool debug, const bound_socket& sock, std::uint16_t port) {
+  errno = sock.error;
+  if (!sock.opened) abort_socket(debug, "Error while opening socket\n");
+  because("cannot bind UDP port %u: %s", static_cast<unsigned>(port), std::strerror(sock.error));
+  abort_run(debug, "Error binding to socket\n");
+}
+
+void abort_stream(bool debug, send_status status, const sockaddr_in& peer, const char* path,
+                  const char* read_diagnostic) {
+  if (status == send_status::read_failed) {
+    because("cannot read %s on: %s", path, std::strerror(errno));
+    abort_run(debug, "%s", read_diagnostic);
+  }
+  because("cannot send the stream to %s: %s", text_of(peer).data(), std::strerror(errno));
+  abort_run(debug, "Error - packet size too long\n");
+}
+
+void abort_write(bool debug, const char* path, int error, const char* diagnostic) {
+  if (error != 0)
+    because("cannot write %s: %s", path, std::strerror(error));
+  else
+    because("cannot write %s", path);
+  abort_run(debug, "%s", diagnostic);
+}
+
+bool wait_ran_out() { return errno == EAGAIN || errno == EWOULDBLOCK; }

@@ -35,7 +35,7 @@ struct settings {
 
 // Receives into rx (cut at its size) and makes the sender the peer.
 void receive_from_peer(bool debug, int fd, receive_buffer& rx, sockaddr_in& peer) {
-  if (!receive_datagram(fd, rx, &peer)) abort_run(debug, "error receiving packet\n");
+  if (!receive_datagram(fd, rx, &peer)) abort_receive(debug, peer, wait_ran_out(), "error receiving packet\n");
 }
 
 // Admits the PASS_RESP in rx and returns it, with its two debug lines.
@@ -101,7 +101,7 @@ int main(int argc, char* argv[]) {
   require_arguments(argc, fixed_args, usage_line);
   const secret_text password = take_secret(options.credentials, argv[2], password_text);
   if (password.text == nullptr)
-    abort_credential(debug_switch(argc, argv, fixed_args), "passfeed", argv[2], credential_reason(password.error));
+    abort_credential(debug_switch(argc, argv, fixed_args), argv[2], credential_reason(password.error));
   s.password = password.text;
   s.input_file = argv[3];
 
@@ -123,8 +123,7 @@ int main(int argc, char* argv[]) {
 
   // 5. Open the socket and bind it to the port on every local address.
   const bound_socket sock = open_bound_socket(s.port);
-  if (!sock.opened) abort_run(s.debug, "Error while opening socket\n");
-  if (!sock.bound) abort_run(s.debug, "Error binding to socket\n");
+  if (!sock.bound) abort_bind(s.debug, sock, s.port);
   const int fd = sock.fd;
 
   // 6. Learn which ways of sending a batch the system offers.
@@ -155,6 +154,7 @@ int main(int argc, char* argv[]) {
       if (tries > 2) {
         // The third wrong password ends the server, not just the exchange.
         send_or_abort(s.debug, fd, pass_reject, peer);
+        because("%s offered three wrong passwords", text_of(peer).data());
         abort_run();
       }
       send_or_abort(s.debug, fd, pass_req, peer);
@@ -167,7 +167,7 @@ int main(int argc, char* argv[]) {
 
     // 11. Accept, and open the file afresh for this transfer.
     send_or_abort(s.debug, fd, pass_accept, peer);
-    std::FILE* input = open_served_file("passfeed", s.input_file, s.debug, file_buffer, "Error opening input file\n",
+    std::FILE* input = open_served_file(s.input_file, s.debug, file_buffer, "Error opening input file\n",
                                         "Error reading input file\n");
 
     // 12. Stream the file in numbered DATA, a batch at a time. The stream
@@ -178,8 +178,8 @@ int main(int argc, char* argv[]) {
     stream_sender sender(fd, probed, peer, pace::settings{options.rate});
     data_sealer sealer(s.debug);
     const send_report streamed = send_file(sender, input, sealer, batch, data_size);
-    if (streamed.status == send_status::send_failed) abort_run(s.debug, "Error - packet size too long\n");
-    if (streamed.status == send_status::read_failed) abort_run(s.debug, "Error reading input file\n");
+    if (streamed.status != send_status::sent)
+      abort_stream(s.debug, streamed.status, peer, s.input_file, "Error reading input file\n");
     debug_print(s.debug, "file sended!\n");
     std::fclose(input);
 

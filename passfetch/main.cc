@@ -3,7 +3,9 @@
 
 #include <array>
 #include <cstdint>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include <sys/socket.h>
 
@@ -42,8 +44,10 @@ struct settings {
 
 // Receives into rx from any sender: whatever arrives is the server's answer.
 // Not cleared: bytes past the end of a short datagram stay.
-void receive(bool debug, stream_receiver& stream, receive_buffer& rx) {
-  if (stream.next(rx, leftover::kept) != receive_status::ok) abort_run(debug, "error receiving packet\n");
+void receive(bool debug, stream_receiver& stream, receive_buffer& rx, const sockaddr_in& server) {
+  const receive_status status = stream.next(rx, leftover::kept);
+  if (status != receive_status::ok)
+    abort_receive(debug, server, status == receive_status::timed_out, "error receiving packet\n");
 }
 
 // Checks each datagram of the stream: DATA in unbroken pid order, from the
@@ -59,16 +63,30 @@ class data_unwrapper final : public record_unwrapper {
     const std::uint8_t type = decode_header(in).type;
     const bool first = first_;
     first_ = false;
-    if (first && type != DATA) return refuse("Expecting DATA\n");
+    if (first && type != DATA) {
+      because("the stream did not begin with a DATA (type %u)", static_cast<unsigned>(type));
+      return refuse("Expecting DATA\n");
+    }
     if (type == DATA) {
       const data_fields fields = decode_data(in);
-      if (!is_next_pid(last_pid_, fields.pid)) return refuse("transmission error\n");
+      if (!is_next_pid(last_pid_, fields.pid)) {
+        because("DATA %u lost or out of order (received %u): the path may be slower than the sender; see --rate",
+                static_cast<unsigned>(last_pid_ + 1u), static_cast<unsigned>(fields.pid));
+        return refuse("transmission error\n");
+      }
       const auto bytes = data_bytes(in, fields.length);
-      if (!bytes) return refuse("transmission error\n");
+      if (!bytes) {
+        because("DATA %u claims %u bytes, more than a DATA holds", static_cast<unsigned>(fields.pid),
+                static_cast<unsigned>(fields.length));
+        return refuse("transmission error\n");
+      }
       last_pid_ = fields.pid;
       return {unwrapped::verdict::data, *bytes};
     }
-    if (type != TERMINATE) return refuse("Expecting TERMINATE\n");
+    if (type != TERMINATE) {
+      because("a datagram of type %u in the stream, neither DATA nor TERMINATE", static_cast<unsigned>(type));
+      return refuse("Expecting TERMINATE\n");
+    }
     debug_print(debug_, "TERMINATE received\n");
     closing_ = decode_terminate(in);
     return {unwrapped::verdict::end, {}};
@@ -129,13 +147,13 @@ int main(int argc, char* argv[]) {
 
   // 3. Port, and the server's address.
   s.port = to_num(argv[2]);
-  if (!resolve_ipv4(s.server_name, s.port, server)) abort_run(s.debug, "wrong server name\n");
+  if (!resolve_ipv4(s.server_name, s.port, server)) abort_unknown_host(s.debug, s.server_name, "wrong server name\n");
 
   // 4. Open the socket. The DATA stream has no flow control, so ask for room
   // to queue much of it; every wait is bounded, since a lost datagram would
   // otherwise leave the client waiting for ever.
   const int fd = socket(AF_INET, SOCK_DGRAM, 0);
-  if (fd < 0) abort_run(s.debug, "Error while opening socket\n");
+  if (fd < 0) abort_socket(s.debug, "Error while opening socket\n");
   note_capped_receive_buffer("passfetch", request_receive_buffer(fd, large_receive_buffer), 2 * large_receive_buffer);
   if (!bound_receive_wait(fd, receive_wait_seconds)) abort_run(s.debug, "Error setting receive wait\n");
   if (stream_area.bytes().empty()) abort_run(s.debug, "Error reserving the receive area\n");
@@ -146,8 +164,11 @@ int main(int argc, char* argv[]) {
 
   // 5. Join, and expect the first PASS_REQ.
   send_or_abort(s.debug, fd, join_req, server);
-  receive(s.debug, stream, rx);
-  if (!is_bare(decode_header(rx), PASS_REQ)) abort_run(s.debug, "no PASS_REQ arrived\n");
+  receive(s.debug, stream, rx, server);
+  if (!is_bare(decode_header(rx), PASS_REQ)) {
+    because("%s answered the JOIN_REQ with no PASS_REQ", text_of(server).data());
+    abort_run(s.debug, "no PASS_REQ arrived\n");
+  }
 
   // 6. Answer each PASS_REQ with the next password until the server decides.
   int next_password = 0;
@@ -155,16 +176,21 @@ int main(int argc, char* argv[]) {
     const header_fields header = decode_header(rx);
     if (header.type == PASS_REQ) {
       debug_print(s.debug, "PASS_REQ received\n");
-      if (next_password == password_count) abort_run(s.debug, "No password left to offer\n");
+      if (next_password == password_count) {
+        because("%s asked for a fourth password", text_of(server).data());
+        abort_run(s.debug, "No password left to offer\n");
+      }
       // Fits: every password was checked at start-up.
       (void)encode_pass_resp(pass_resp, s.passwords[next_password++]);
       send_or_abort(s.debug, fd, pass_resp, server);
-      receive(s.debug, stream, rx);
+      receive(s.debug, stream, rx, server);
     } else if (is_bare(header, PASS_REJECT)) {
+      because("%s refused the password%s offered", text_of(server).data(), next_password > 1 ? "s" : "");
       abort_run(s.debug, "Please restart session and introduce the correct password\n");
     } else if (is_bare(header, PASS_ACCEPT)) {
       break;
     } else {
+      because("%s answered a password with neither PASS_REQ, PASS_ACCEPT nor PASS_REJECT", text_of(server).data());
       abort_run(s.debug, "no PASS_ACCEPT arrived\n");
     }
   }
@@ -175,7 +201,10 @@ int main(int argc, char* argv[]) {
   // What came in meanwhile is taken out of the socket first: the stream
   // follows at once.
   stream.drain();
-  if (!output.open(s.output_file)) abort_run(s.debug, "Error opening output file\n");
+  if (!output.open(s.output_file)) {
+    because("cannot open %s for writing: %s", s.output_file, std::strerror(errno));
+    abort_run(s.debug, "Error opening output file\n");
+  }
 
   // 8. The stream starts with a DATA; from there each must be the next in
   // line, until the TERMINATE.
@@ -189,15 +218,18 @@ int main(int argc, char* argv[]) {
   const stream_end end = receive_file(stream, output, rx, leftover::kept, unwrapper);
   progress.clear();
   if (end == stream_end::refused) abort_run();
-  if (end == stream_end::write_failed) abort_run(s.debug, "Error writing output file\n");
-  if (end != stream_end::ended) abort_run(s.debug, "error receiving packet\n");
+  if (end == stream_end::write_failed)
+    abort_write(s.debug, s.output_file, output.error(), "Error writing output file\n");
+  if (end != stream_end::ended)
+    abort_receive(s.debug, server, end == stream_end::timed_out, "error receiving packet\n");
 
   // 10. Compare the stored file's digest with the one received, once every
   // write has completed; a write that failed (a full disk) fails the run.
-  if (!output.finish()) abort_run(s.debug, "Error writing output file\n");
+  if (!output.finish()) abort_write(s.debug, s.output_file, output.error(), "Error writing output file\n");
   if (!mysha1(s.output_file, stored)) abort_run(s.debug, "Error computing file digest\n");
   if (!terminate_matches(closing, stored)) {
     debug_print(s.debug, "incorrect checksum\n");
+    because("the digest of %s differs from the one %s sent", s.output_file, text_of(server).data());
     abort_run();
   }
   debug_print(s.debug, "checksum correct\n");

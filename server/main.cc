@@ -51,6 +51,7 @@ std::uint32_t addr_number(const ticket::ipv4_addr& addr) { return get_u32_le(add
 __attribute__((format(printf, 3, 0))) void end_if_expired(bool debug, std::uint32_t validity, const char* times_line) {
   const std::uint32_t now = ticket::clock_now();
   if (!ticket::still_valid(now, validity)) {
+    say("server", "the session key has expired");
     debug_print(debug, "Session key has expired\n");
     debug_print(debug, times_line, now, validity);
     end_run();
@@ -58,10 +59,10 @@ __attribute__((format(printf, 3, 0))) void end_if_expired(bool debug, std::uint3
   debug_print(debug, "Session key still valid\n");
 }
 
-// Sends the server's AP_ERR, which names no client; true when it went out.
-bool send_ap_err(int fd, const sockaddr_in& peer, std::span<std::uint8_t, ticket::ap_err_size> out) {
+// Sends the server's AP_ERR, which names no client.
+void send_ap_err(bool debug, int fd, const sockaddr_in& peer, std::span<std::uint8_t, ticket::ap_err_size> out) {
   ticket::encode_ap_err(out, ticket::id_field{});
-  return send_datagram(fd, out, peer);
+  send_or_abort(debug, fd, out, peer);
 }
 
 // Seals the records of the file into KRB_PRV envelopes, numbered from 1,
@@ -140,7 +141,7 @@ int main(int argc, char* argv[]) {
   // first 16.
   std::array<char, 2 * std::tuple_size_v<des_key> + 2> key_text{};
   const secret_text key = take_secret(options.credentials, argv[2], key_text);
-  if (key.text == nullptr) abort_credential(s.debug, "server", argv[2], credential_reason(key.error));
+  if (key.text == nullptr) abort_credential(s.debug, argv[2], credential_reason(key.error));
   hex_to_bytes(key.text, s.server_key);
   s.port = port_number(argv[1]);
   s.input_file = argv[3];
@@ -148,8 +149,7 @@ int main(int argc, char* argv[]) {
 
   // 2. Open the UDP socket and bind it to every local address at the port.
   const bound_socket sock = open_bound_socket(s.port);
-  if (!sock.opened) abort_run(s.debug, "Error while opening socket\n");
-  if (!sock.bound) abort_run(s.debug, "Error binding to socket\n");
+  if (!sock.bound) abort_bind(s.debug, sock, s.port);
   const int fd = sock.fd;
   const batch_features probed = probe_batch_features();
 
@@ -175,6 +175,8 @@ int main(int argc, char* argv[]) {
     // code, in every mode, and without "ABORT\n".
     const int key_result = make_engine_key(tkt.session_key, session);
     if (key_result != 0) {
+      say("server", "the ticket from %s holds a session key that is refused (key error %d)", text_of(peer).data(),
+          key_result);
       std::printf("key error %d\n", key_result);
       end_run();
     }
@@ -194,7 +196,8 @@ int main(int argc, char* argv[]) {
       debug_print(s.debug, "Client name is wrong. Im expecting %.40s but receiving %.40s\n",
                   ticket::id_text(tkt.client_id), ticket::id_text(auth.client_id));
       debug_print(s.debug, "Sending AP_ERR back to client\n");
-      if (!send_ap_err(fd, peer, ap_err)) abort_run(s.debug, "Error - packet size too long\n");
+      send_ap_err(s.debug, fd, peer, ap_err);
+      because("the authenticator from %s names another client than its ticket", text_of(peer).data());
       abort_run();
     }
     debug_print(s.debug, "Client name is correct\n");
@@ -204,7 +207,8 @@ int main(int argc, char* argv[]) {
       debug_print(s.debug, "Client IP address is wrong\n");
       debug_print(s.debug, "Expecting %u but receiving %u\n", addr_number(tkt.client_addr),
                   addr_number(auth.client_addr));
-      if (!send_ap_err(fd, peer, ap_err)) abort_run(s.debug, "Error - packet size too long\n");
+      send_ap_err(s.debug, fd, peer, ap_err);
+      because("the authenticator from %s gives another address than its ticket", text_of(peer).data());
       abort_run();
     }
     debug_print(s.debug, "Client IP address is correct\n");
@@ -212,14 +216,14 @@ int main(int argc, char* argv[]) {
     // 11. Answer the nonce plus one with AP_REP.
     debug_print(s.debug, "nonce received = %d\n", static_cast<int>(auth.nonce));
     ticket::encode_ap_rep(ap_rep, session.schedule, auth.nonce);
-    if (!send_datagram(fd, ap_rep, peer)) abort_run(s.debug, "Error - packet size too long\n");
+    send_or_abort(s.debug, fd, ap_rep, peer);
     debug_print(s.debug, "Sending AP_REP\n");
 
     // 12. Wait for the KRB_PRV that asks for the file; a client that has gone
     // silent must not hold the server for ever. The file goes to the sender
     // of this datagram, whoever sent the AP_REQ.
     if (!bound_receive_wait(fd, receive_wait_seconds) || !ticket::receive_cleared(fd, rx, &peer))
-      abort_run(s.debug, "error receiving packet\n");
+      abort_receive(s.debug, peer, wait_ran_out(), "error receiving packet\n");
     const std::uint16_t next_type = ticket::decode_type(rx);
     if (next_type == ticket::AP_ERR) abort_run(s.debug, "AP_ERR received - aborting\n");
     if (next_type != ticket::KRB_PRV)
@@ -239,7 +243,7 @@ int main(int argc, char* argv[]) {
     debug_print(s.debug, "APP_DATA_REQ received\n");
 
     // 15. Open the input file afresh, so each delivery serves its current state.
-    std::FILE* input = open_served_file("server", s.input_file, s.debug, stream_buffer, "Input file cannot be opened\n",
+    std::FILE* input = open_served_file(s.input_file, s.debug, stream_buffer, "Input file cannot be opened\n",
                                         "Error reading the input file\n");
 
     // 16. Send the file in APP_DATA records numbered from 1, a batch at a
@@ -250,8 +254,8 @@ int main(int argc, char* argv[]) {
     stream_sender sender(fd, probed, peer, pace::settings{options.rate});
     prv_sealer sealer(bodies, session, s.debug);
     const send_report streamed = send_file(sender, input, sealer, fill, ticket::krb_prv_size);
-    if (streamed.status == send_status::send_failed) abort_run(s.debug, "Error - packet size too long\n");
-    if (streamed.status == send_status::read_failed) abort_run(s.debug, "Error reading the input file\n");
+    if (streamed.status != send_status::sent)
+      abort_stream(s.debug, streamed.status, peer, s.input_file, "Error reading the input file\n");
     debug_print(s.debug, "file sended!\n");
     std::fclose(input);
 
@@ -259,7 +263,7 @@ int main(int argc, char* argv[]) {
     if (!mysha1(s.input_file, digest)) abort_run(s.debug, "Error computing the file digest\n");
     ticket::encode_prv_body(body, ticket::APP_TERMINATE, 0, digest);
     ticket::encode_krb_prv(envelope, session.schedule, body);
-    if (!send_datagram(fd, envelope, peer)) abort_run(s.debug, "Error - packet size too long\n");
+    send_or_abort(s.debug, fd, envelope, peer);
     debug_print(s.debug, "file digest sent!\n");
     std::printf("OK\n");
     say_delivery("server", peer, streamed.bytes, streamed.records + 1,

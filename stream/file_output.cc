@@ -31,6 +31,7 @@ std::size_t write_all(int fd, std::span<const std::uint8_t> bytes, std::uint64_t
     const ssize_t n = pwrite(fd, bytes.data() + done, bytes.size() - done, static_cast<off_t>(offset + done));
     if (n < 0 && errno == EINTR) continue;
     // Nothing written and no error: the disk is full in all but name.
+    if (n == 0) errno = ENOSPC;
     if (n <= 0) break;
     done += static_cast<std::size_t>(n);
   }
@@ -105,16 +106,17 @@ void file_output::submit(std::size_t which) {
         return;
       }
     }
-    fail_at(p.offset + p.written);
+    fail_at(p.offset + p.written, 0);
     return;
   }
 #endif
   const std::size_t done = write_all(fd_, rest, p.offset + p.written);
-  if (done < rest.size()) fail_at(p.offset + p.written + done);
+  if (done < rest.size()) fail_at(p.offset + p.written + done, errno);
   p.written = p.used;
 }
 
-void file_output::fail_at(std::uint64_t offset) {
+void file_output::fail_at(std::uint64_t offset, int error) {
+  if (!failed_) error_ = error;
   failed_ = true;
   first_gap_ = std::min(first_gap_, offset);
 }
@@ -138,14 +140,14 @@ bool file_output::collect(bool wait) {
     p.in_flight = false;
     --in_flight_;
     if (res < 0 && res != -EINTR && res != -EAGAIN) {
-      fail_at(p.offset + p.written);
+      fail_at(p.offset + p.written, -res);
       p.written = p.used;
       continue;
     }
     // A short write is resumed from where it stopped; nothing written at
     // all means the disk is full.
     if (res == 0 && p.used > p.written) {
-      fail_at(p.offset + p.written);
+      fail_at(p.offset + p.written, ENOSPC);
       p.written = p.used;
       continue;
     }
@@ -178,7 +180,7 @@ bool file_output::append(std::span<const std::uint8_t> bytes) {
       if (!pieces_[i].in_flight && pieces_[i].used == pieces_[i].written) free = i;
     // The caller checked room_for; without room the bytes cannot be kept.
     if (free == pieces || failed_) {
-      fail_at(end_);
+      fail_at(end_, 0);
       return false;
     }
     filling_ = free;
@@ -217,17 +219,17 @@ bool file_output::finish() {
       // The kernel no longer reports on the writes: none still out can be
       // trusted.
       for (const piece& p : pieces_)
-        if (p.in_flight) fail_at(p.offset + p.written);
+        if (p.in_flight) fail_at(p.offset + p.written, 0);
       break;
     }
   // Bytes held but never handed over (the run failed first) are a gap too.
   for (const piece& p : pieces_)
-    if (p.used > p.written) fail_at(p.offset + p.written);
+    if (p.used > p.written) fail_at(p.offset + p.written, 0);
   // After a failure the file ends where the first missing byte would have
   // been: a later piece that did reach the disk would leave a gap of zeros
   // that never arrived.
-  if (failed_ && first_gap_ < end_ && ftruncate(fd_, static_cast<off_t>(first_gap_)) != 0) failed_ = true;
-  if (close(fd_) != 0) failed_ = true;
+  if (failed_ && first_gap_ < end_ && ftruncate(fd_, static_cast<off_t>(first_gap_)) != 0) fail_at(end_, errno);
+  if (close(fd_) != 0) fail_at(end_, errno);
   fd_ = -1;
   return !failed_;
 }

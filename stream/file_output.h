@@ -52,6 +52,9 @@ class file_output {
   bool finish();
 
   bool failed() const { return failed_; }
+  // The system's error number for the first failure: for open, a write or
+  // the close; ENOSPC where the disk took nothing; 0 when none was given.
+  int error() const { return error_; }
   // Whether the kernel takes the writes over, once the file is open.
   bool writes_handed_off() const { return ring_; }
 
@@ -73,7 +76,7 @@ class file_output {
   std::array<piece, pieces> pieces_{};
   std::size_t filling_ = 0;
   std::size_t in_flight_ = 0;
-  void fail_at(std::uint64_t offset);
+  void fail_at(std::uint64_t offset, int error);
 
   std::uint64_t end_ = 0;  // file offset after the last byte appended
   // Where the first byte that did not reach the file lies, after a failure.
@@ -82,6 +85,7 @@ class file_output {
   [[maybe_unused]] writes how_;
   bool ring_ = false;
   bool failed_ = false;
+  int error_ = 0;
   bool finished_ = false;
   // The kernel's submission and completion rings, where it has them.
   [[maybe_unused]] alignas(8) std::array<std::uint8_t, 512> ring_storage_{};

@@ -464,10 +464,13 @@ TEST(ClientReception, OutputFileThatCannotBeWritten) {
     const char* name;
     bool opens;            // the file opens, and the whole delivery arrives
     std::string expected;  // after the file request
+    std::string said;      // how the reason on standard error ends
   };
   const Row rows[] = {
-      {"missing directory", false, "Output file cannot be opened\nABORT\n"},
-      {"/dev/full", true, data_trace(1) + terminate_trace + "Error writing the output file\nABORT\n"},
+      {"missing directory", false, "Output file cannot be opened\nABORT\n",
+       "/missing/out for writing: No such file or directory\n"},
+      {"/dev/full", true, data_trace(1) + terminate_trace + "Error writing the output file\nABORT\n",
+       "client: cannot write /dev/full: No space left on device\n"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
@@ -479,6 +482,7 @@ TEST(ClientReception, OutputFileThatCannotBeWritten) {
       run.send_app(term_of("abc"));
     }
     EXPECT_EQ(run.finish(), request_trace(nonce) + row.expected);
+    EXPECT_TRUE(run.client->errors().ends_with(row.said)) << run.client->errors();
   }
 }
 

@@ -119,6 +119,7 @@ TEST(Waits, SilentPeerEndsTheRunAfterTheBoundedWait) {
     const std::string output = output_at_exit(program, 10s);
     EXPECT_GE(std::chrono::steady_clock::now() - silent_since, 1500ms) << "ended before the bound";
     EXPECT_TRUE(output.ends_with(row.last_lines)) << output;
+    EXPECT_NE(program.errors().find(": no answer from 127.0.0.1:"), std::string::npos) << program.errors();
   }
 }
 

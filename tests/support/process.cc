@@ -22,8 +22,16 @@
 
 namespace testing_support {
 
+// The name a program gives itself: its file's, without the suffix of the
+// builds whose waits are shortened for the tests.
+static std::string program_name(const std::string& path) {
+  std::string name = std::filesystem::path(path).filename().string();
+  if (name.ends_with("_quick")) name.resize(name.size() - 6);
+  return name;
+}
+
 Process::Process(const std::string& path, const std::vector<std::string>& args, const std::filesystem::path& output)
-    : output_(output) {
+    : output_(output), name_(program_name(path)) {
   std::vector<std::string> words{path};
   words.insert(words.end(), args.begin(), args.end());
   std::vector<char*> argv;

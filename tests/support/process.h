@@ -48,6 +48,8 @@ class Process {
   // Waits until output() is text and nothing more.
   bool wait_for_exact_output(const std::string& text, std::chrono::milliseconds deadline = 20s) const;
   pid_t pid() const { return pid_; }
+  // The program's file name, as it names itself on standard error.
+  std::string name() const { return name_; }
 
  private:
   pid_t pid_ = -1;
@@ -57,6 +59,7 @@ class Process {
   std::filesystem::path errors_path() const { return output_.string() + ".err"; }
 
   std::filesystem::path output_;
+  std::string name_;
 };
 
 // Polls done until it holds or the deadline passes; whether it held.

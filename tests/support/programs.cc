@@ -33,7 +33,15 @@ std::string FileServerRun::ended(std::chrono::milliseconds deadline) { return ou
 
 std::string output_at_exit(Process& process, std::chrono::milliseconds deadline) {
   EXPECT_EQ(process.wait(deadline), std::optional<int>(0)) << "did not end by itself with status 0";
-  return process.output();
+  const std::string printed = process.output();
+  if (printed.ends_with("ABORT\n")) {
+    std::string said = process.errors();
+    if (said.ends_with('\n')) said.pop_back();
+    const std::string last = said.substr(said.rfind('\n') + 1);
+    EXPECT_TRUE(last.starts_with(process.name() + ": ") && last.size() > process.name().size() + 2)
+        << "no reason for the failure on standard error: \"" << said << '"';
+  }
+  return printed;
 }
 
 }  // namespace testing_support

@@ -62,7 +62,8 @@ class FileServerRun {
 };
 
 // Waits for process to end by itself, expects exit status 0, and returns
-// everything it printed.
+// everything it printed. A run that ended in "ABORT" must have said why on
+// standard error, in its last line there, after its own name.
 std::string output_at_exit(Process& process, std::chrono::milliseconds deadline = 20s);
 
 }  // namespace testing_support
