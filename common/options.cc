@@ -37,7 +37,7 @@ struct help_line {
 
 constexpr help_line help_lines[] = {
     {takes_credentials, "  --credentials   each key or password argument names a file in $CREDENTIALS_DIRECTORY"},
-    {takes_rate, "  --rate RATE     send at most RATE bits per second on the wire (k, M, G: powers of 1000)"},
+    {takes_rate, "  --rate RATE     send at most RATE bits per second on the wire (k, M, G: powers of 1000; 0: no cap)"},
     {takes_retries, "  --retries N     start a failed exchange afresh, at most N more times"},
     {0, "  --help          print this help and exit"},
     {0, "  --version       print the program's name and version and exit"},
@@ -55,7 +55,7 @@ std::optional<std::uint64_t> parse_rate(const char* text) {
     if (unit != 1) --length;
   }
   const std::optional<std::uint64_t> number = whole_number(text, length, most / unit);
-  if (!number || *number == 0) return std::nullopt;
+  if (!number) return std::nullopt;
   return *number * unit;
 }
 

@@ -24,7 +24,7 @@ struct program_options {
   // credential that the service manager handed the program (read_secret).
   bool credentials = false;
   // --rate RATE or --rate=RATE: a cap on the stream in bits per second on
-  // the wire; 0 when not given.
+  // the wire; 0, no cap, when not given.
   std::uint64_t rate = 0;
   // --retries N: how many times more a failed exchange is started afresh.
   int retries = 0;
@@ -37,8 +37,8 @@ struct program_options {
 program_options read_options(int argc, const char* const argv[], unsigned accepted);
 
 // RATE as --rate takes it: decimal digits with an optional k, M or G
-// (powers of 1000), in bits per second. Nothing unless it is a whole number
-// above zero of at most 100G.
+// (powers of 1000), in bits per second; 0 is no cap. Nothing unless it is a
+// whole number of at most 100G.
 std::optional<std::uint64_t> parse_rate(const char* text);
 
 // The most --retries takes.
