@@ -215,7 +215,7 @@ systems_wait_bound() { rig_wait_bound "$rig_servers_on" "$1" "$2"; }
 systems_run() {
   local out=$1
   shift
-  rig_run "$rig_clients_on" timeout "$rig_client_seconds" "$@" >"$out" 2>&1 || true
+  rig_run "$rig_clients_on" timeout "$rig_client_seconds" "$@" >"$out" 2>"$out.err" || true
 }
 
 # rig_wait_line FILE LINE [SECONDS]: waits until FILE holds LINE, by default
