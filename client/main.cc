@@ -36,6 +36,7 @@
 #include "ticket/codec.h"
 #include "ticket/des.h"
 #include "ticket/nonce.h"
+#include "ticket/prv_run.h"
 #include "ticket/receive.h"
 #include "ticket/validity.h"
 #include "ticket/wire.h"
@@ -87,13 +88,16 @@ std::uint16_t next_pid(std::uint16_t last) { return static_cast<std::uint16_t>(l
 // Checks each datagram of the stream, which the receive has put into rx,
 // cleared past its end: a KRB_PRV under a session key still valid, holding
 // the next APP_DATA in line or the closing APP_TERMINATE. A refusal's
-// diagnostic is printed here, in debug mode, before the run ends.
+// diagnostic is printed here, in debug mode, before the run ends. Records
+// are decrypted a run at a time, with those the stream already holds after
+// them, which is several times faster than one at a time.
 class prv_unwrapper final : public record_unwrapper {
  public:
-  prv_unwrapper(const ticket::receive_buffer& rx, std::span<std::uint8_t, ticket::prv_body_size> body,
-                const engine_key& session, std::uint32_t validity, bool debug, sha1_digest& received_digest,
-                progress_line& progress)
+  prv_unwrapper(const ticket::receive_buffer& rx, const stream_receiver& stream,
+                std::span<std::uint8_t, ticket::prv_body_size> body, const engine_key& session, std::uint32_t validity,
+                bool debug, sha1_digest& received_digest, progress_line& progress)
       : rx_(rx),
+        stream_(stream),
         body_(body),
         session_(session),
         validity_(validity),
@@ -121,7 +125,8 @@ class prv_unwrapper final : public record_unwrapper {
     }
     debug_print(debug_, "Session key still valid\n");
 
-    if (!ticket::decrypt_krb_prv(rx_, session_, body_)) {
+    if (!run_.take(rx_, body_) &&
+        !run_.start(rx_, std::span(upcoming_).first(stream_.peek(upcoming_)), session_, body_)) {
       because("a KRB_PRV of the stream claims more bytes than a record holds");
       return refuse("KRB_PRV length %u too long for the record area\n",
                     static_cast<unsigned>(get_u16_net(rx_, ticket::krb_prv_length_at)));
@@ -169,6 +174,7 @@ class prv_unwrapper final : public record_unwrapper {
   }
 
   const ticket::receive_buffer& rx_;
+  const stream_receiver& stream_;
   std::span<std::uint8_t, ticket::prv_body_size> body_;
   const engine_key& session_;
   std::uint32_t validity_;
@@ -176,6 +182,8 @@ class prv_unwrapper final : public record_unwrapper {
   sha1_digest& digest_;
   progress_line& progress_;
   std::uint16_t last_pid_ = 0;
+  ticket::krb_prv_run run_;
+  std::array<std::span<const std::uint8_t>, ticket::krb_prv_run::most - 1> upcoming_;
 };
 
 }  // namespace
@@ -372,7 +380,7 @@ int main(int argc, char* argv[]) {
   // cleared receive buffer. A failure here leaves the records accepted so far
   // in the file.
   progress_line progress("client");
-  prv_unwrapper unwrapper(rx, body, session, validity, s.debug, received_digest, progress);
+  prv_unwrapper unwrapper(rx, stream, body, session, validity, s.debug, received_digest, progress);
   const stream_end end = receive_file(stream, output, rx, leftover::zeroed, unwrapper);
   progress.clear();
   switch (end) {

@@ -37,7 +37,8 @@ struct help_line {
 
 constexpr help_line help_lines[] = {
     {takes_credentials, "  --credentials   each key or password argument names a file in $CREDENTIALS_DIRECTORY"},
-    {takes_rate, "  --rate RATE     send at most RATE bits per second on the wire (k, M, G: powers of 1000; 0: no cap)"},
+    {takes_rate,
+     "  --rate RATE     send at most RATE bits per second on the wire (k, M, G: powers of 1000; 0: no cap)"},
     {takes_retries, "  --retries N     start a failed exchange afresh, at most N more times"},
     {0, "  --help          print this help and exit"},
     {0, "  --version       print the program's name and version and exit"},

@@ -174,6 +174,25 @@ void stream_receiver::consume(std::size_t size) {
 // Bytes of the oldest datagram held.
 static std::size_t first_size(std::uint32_t length, std::uint32_t segment) { return std::min(length, segment); }
 
+std::size_t stream_receiver::peek(std::span<std::span<const std::uint8_t>> out) const {
+  std::size_t filled = 0;
+  // A datagram out as a view has been taken.
+  bool skip = viewed_;
+  for (std::size_t i = 0; i < count_ && filled < out.size(); ++i) {
+    const held r = record((first_ + i) % capacity_);
+    // As take gives them: an empty datagram too, and a coalesced piece
+    // segment by segment.
+    std::uint32_t at = 0;
+    do {
+      const std::uint32_t size = r.segment == 0 ? r.length - at : std::min(r.length - at, r.segment);
+      if (!skip) out[filled++] = data_.subspan(r.offset + at, std::min<std::size_t>(size, datagram_area_));
+      skip = false;
+      at += size;
+    } while (at < r.length && filled < out.size());
+  }
+  return filled;
+}
+
 bool stream_receiver::holding() const {
   if (count_ == 0) return false;
   if (!viewed_ || count_ > 1) return true;

@@ -84,6 +84,12 @@ class stream_receiver {
   // it.
   receive_status next_view(std::span<std::uint8_t> buffer, const std::uint8_t*& at);
 
+  // The datagrams held and not taken yet, in the order next gives them:
+  // where each lies in the area, cut to the receive buffer as next cuts it.
+  // Fills at most out.size() and returns how many; each stays where it is
+  // until it is taken. Lets a caller work on a run of datagrams at once.
+  std::size_t peek(std::span<std::span<const std::uint8_t>> out) const;
+
   // Datagrams held that have not been taken yet.
   bool holding() const;
   // No room for another receive until some datagrams are taken.

@@ -62,6 +62,16 @@ TEST(Ring, HandsOutEveryDatagramInOrderAsIfReceivedAlone) {
       for (std::size_t at = 0; at < std::min(size_of(i), buffer_size); ++at) model[at] = byte_of(i, at);
       ASSERT_TRUE(std::equal(model.begin(), model.end(), got)) << row.name << ", datagram " << i;
       ASSERT_EQ(stream.last_size(), std::min(size_of(i), buffer_size)) << row.name << ", datagram " << i;
+      // Those held after it are the ones that come next, cut alike.
+      std::array<std::span<const std::uint8_t>, 8> ahead;
+      const std::size_t held = stream.peek(ahead);
+      ASSERT_LE(held, queued - i - 1) << row.name << ", datagram " << i;
+      for (std::size_t k = 0; k < held; ++k) {
+        const std::vector<std::uint8_t> expected = datagram(i + 1 + k);
+        ASSERT_TRUE(std::equal(ahead[k].begin(), ahead[k].end(), expected.begin(),
+                               expected.begin() + static_cast<std::ptrdiff_t>(std::min(expected.size(), buffer_size))))
+            << row.name << ", datagram " << i << " + " << k + 1;
+      }
     }
   }
 }
