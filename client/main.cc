@@ -5,7 +5,6 @@
 // the record numbers and the digest that closes the file.
 
 #include <array>
-#include <cerrno>
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
@@ -146,8 +145,7 @@ class prv_unwrapper final : public record_unwrapper {
     const std::uint16_t expected_pid = next_pid(last_pid_);
     // The second line has no newline of its own: "ABORT" follows on it.
     if (record.pid != expected_pid) {
-      because("record %u lost or out of order (received %u): the path may be slower than the sender; see --rate",
-              static_cast<unsigned>(expected_pid), static_cast<unsigned>(record.pid));
+      because_out_of_order("record", expected_pid, record.pid);
       return refuse("transmission error, pid sequence incorrect\nExpecting pid = %d but receiving pid = %d",
                     expected_pid, record.pid);
     }
@@ -370,10 +368,7 @@ int main(int argc, char* argv[]) {
   // What came in meanwhile is taken out of the socket first: the stream
   // follows at once.
   stream.drain();
-  if (!output.open(s.output_path)) {
-    because("cannot open %s for writing: %s", s.output_path, std::strerror(errno));
-    abort_run(s.debug, "Output file cannot be opened\n");
-  }
+  if (!output.open(s.output_path)) abort_open_output(s.debug, s.output_path, "Output file cannot be opened\n");
 
   // 22. Store the APP_DATA records in unbroken pid order until the
   // APP_TERMINATE. Each record is taken as if received alone into the
@@ -408,6 +403,5 @@ int main(int argc, char* argv[]) {
   debug_print(s.debug, "incorrect checksum\nExpecting checksum =\t%s\nReceiving checksum = \t%s",
               hex_text(file_digest).data(), hex_text(received_digest).data());
   std::printf("\n");
-  because("the digest of %s differs from the one %s sent", s.output_path, text_of(server_addr).data());
-  abort_run();
+  abort_digest_differs(s.output_path, server_addr);
 }

@@ -195,10 +195,27 @@ void abort_socket(bool debug, const char* diagnostic) {
 }
 
 void abort_bind(bool debug, const bound_socket& sock, std::uint16_t port) {
-  errno = sock.error;
-  if (!sock.opened) abort_socket(debug, "Error while opening socket\n");
+  if (!sock.opened) {
+    because("cannot open a UDP socket: %s", std::strerror(sock.error));
+    abort_run(debug, "Error while opening socket\n");
+  }
   because("cannot bind UDP port %u: %s", static_cast<unsigned>(port), std::strerror(sock.error));
   abort_run(debug, "Error binding to socket\n");
+}
+
+void because_out_of_order(const char* what, unsigned expected, unsigned received) {
+  because("%s %u lost or out of order (received %u): the path may be slower than the sender; see --rate", what,
+          expected, received);
+}
+
+void abort_open_output(bool debug, const char* path, const char* diagnostic) {
+  because("cannot open %s for writing: %s", path, std::strerror(errno));
+  abort_run(debug, "%s", diagnostic);
+}
+
+void abort_digest_differs(const char* path, const sockaddr_in& peer) {
+  because("the digest of %s differs from the one %s sent", path, text_of(peer).data());
+  abort_run();
 }
 
 void abort_stream(bool debug, send_status status, const sockaddr_in& peer, const char* path,

@@ -139,6 +139,18 @@ void send_or_abort(bool debug, int fd, std::span<const std::uint8_t> datagram, c
 [[noreturn]] void abort_stream(bool debug, send_status status, const sockaddr_in& peer, const char* path,
                                const char* read_diagnostic);
 
+// Says why a stream ended at a gap in its numbering: which datagram (named
+// by what, "DATA" or "record") was expected, and which came instead.
+void because_out_of_order(const char* what, unsigned expected, unsigned received);
+
+// Ends a client whose output file at path cannot be created, with the
+// system's error text in errno, and the diagnostic.
+[[noreturn]] void abort_open_output(bool debug, const char* path, const char* diagnostic);
+
+// Ends a client whose stored file at path has another digest than the one
+// peer sent; its diagnostic lines are printed before.
+[[noreturn]] void abort_digest_differs(const char* path, const sockaddr_in& peer);
+
 // Ends a run whose output file at path could not take the file's bytes,
 // with the diagnostic; error is the system's error number, 0 when unknown.
 [[noreturn]] void abort_write(bool debug, const char* path, int error, const char* diagnostic);

@@ -3,9 +3,7 @@
 
 #include <array>
 #include <cstdint>
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 
 #include <sys/socket.h>
 
@@ -70,8 +68,7 @@ class data_unwrapper final : public record_unwrapper {
     if (type == DATA) {
       const data_fields fields = decode_data(in);
       if (!is_next_pid(last_pid_, fields.pid)) {
-        because("DATA %u lost or out of order (received %u): the path may be slower than the sender; see --rate",
-                static_cast<unsigned>(last_pid_ + 1u), static_cast<unsigned>(fields.pid));
+        because_out_of_order("DATA", last_pid_ + 1u, fields.pid);
         return refuse("transmission error\n");
       }
       const auto bytes = data_bytes(in, fields.length);
@@ -201,10 +198,7 @@ int main(int argc, char* argv[]) {
   // What came in meanwhile is taken out of the socket first: the stream
   // follows at once.
   stream.drain();
-  if (!output.open(s.output_file)) {
-    because("cannot open %s for writing: %s", s.output_file, std::strerror(errno));
-    abort_run(s.debug, "Error opening output file\n");
-  }
+  if (!output.open(s.output_file)) abort_open_output(s.debug, s.output_file, "Error opening output file\n");
 
   // 8. The stream starts with a DATA; from there each must be the next in
   // line, until the TERMINATE.
@@ -229,8 +223,7 @@ int main(int argc, char* argv[]) {
   if (!mysha1(s.output_file, stored)) abort_run(s.debug, "Error computing file digest\n");
   if (!terminate_matches(closing, stored)) {
     debug_print(s.debug, "incorrect checksum\n");
-    because("the digest of %s differs from the one %s sent", s.output_file, text_of(server).data());
-    abort_run();
+    abort_digest_differs(s.output_file, server);
   }
   debug_print(s.debug, "checksum correct\n");
   debug_print(s.debug, "file transmission completed\n");
