@@ -90,6 +90,22 @@ inline constexpr std::size_t wire_overhead = 20 + 8 + 14;
 // The longest a capped sender sends back to back.
 inline constexpr std::chrono::microseconds burst_time = 2000us;
 
+// A capped sender to another host hands its bursts to the kernel as
+// segmented pieces. A receiver's socket counts a plain datagram of 1 KB
+// against its buffer at 2,304 bytes, a piece it takes whole at little more
+// than the piece's bytes; and a piece arrives whole where the path keeps it
+// (between namespaces) or the receiving interface coalesces datagrams for a
+// socket that asks for it (the clients do). A receiver with a small buffer
+// may then be kept off the CPU twice as long. That holds only while the
+// sender's own interface keeps up with the cap: an interface's queue holds
+// plain sends back while it is full but drops the segments of a piece, so
+// once more than a burst of what was sent earlier still waits in this host
+// when the next burst is due, the rest of the stream goes as plain
+// datagrams.
+constexpr bool host_keeping_up(std::uint64_t waiting_in_host, std::uint64_t burst_bytes) {
+  return waiting_in_host <= burst_bytes;
+}
+
 // Spaces a sender's bursts so that they average bits_per_second on the wire.
 class rate_cap {
  public:

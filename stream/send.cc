@@ -10,8 +10,23 @@
 #include <sys/socket.h>
 #include <sys/uio.h>
 
+#include <linux/sock_diag.h>
+
 #include "common/udp.h"
 #include "stream/segments.h"
+
+namespace {
+
+// The bytes this socket has sent that still wait in this host, in the
+// kernel's own count; as many as can be when the kernel does not say.
+std::uint64_t waiting_in_host(int fd) {
+  std::uint32_t memory[SK_MEMINFO_VARS] = {};
+  socklen_t len = sizeof memory;
+  if (getsockopt(fd, SOL_SOCKET, SO_MEMINFO, memory, &len) != 0 || len < sizeof memory) return UINT64_MAX;
+  return memory[SK_MEMINFO_WMEM_ALLOC];
+}
+
+}  // namespace
 
 std::size_t send_batch(int fd, batch_features& features, std::span<const std::uint8_t> area, std::size_t datagram_size,
                        std::size_t count, const sockaddr_in& to) {
@@ -60,7 +75,7 @@ stream_sender::stream_sender(int fd, const batch_features& probed, const sockadd
                              const pace::settings& chosen)
     : fd_(fd), peer_(peer), gauge_(fd, peer), pacer_(gauge_.found() ? &gauge_ : nullptr), features_(probed) {
   features_.coalescing = false;
-  features_.segmentation = probed.segmentation && gauge_.found();
+  features_.segmentation = probed.segmentation && (gauge_.found() || chosen.rate > 0);
   if (chosen.rate > 0) cap_.emplace(chosen.rate);
 }
 
@@ -78,6 +93,8 @@ std::size_t stream_sender::send(std::span<const std::uint8_t> area, std::size_t 
         const timespec pause{seconds.count(), static_cast<long>(std::chrono::nanoseconds(wait - seconds).count())};
         nanosleep(&pause, nullptr);
       }
+      if (features_.segmentation && !gauge_.found() && !pace::host_keeping_up(waiting_in_host(fd_), n * datagram_size))
+        features_.segmentation = false;
       const std::size_t went = send_batch(fd_, features_, area.subspan(sent * datagram_size), datagram_size, n, peer_);
       sent += went;
       if (went < n) break;

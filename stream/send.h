@@ -35,12 +35,13 @@ std::size_t send_batch(int fd, batch_features& features, std::span<const std::ui
 class stream_sender {
  public:
   // probed: what the kernel offers, from probe_batch_features. Segmented
-  // pieces go only to a client on this host, which is then paced: on the
-  // way to another host a rate limit on an interface, which holds back
-  // plain sends while its queue is full, drops the segments of a piece
-  // instead (every ticket transfer through 100 Mbit failed so). Within the
-  // host one piece costs the sender and the kernel about what one datagram
-  // does.
+  // pieces go to a client on this host, which is then paced, and to one on
+  // another host under a rate cap while this host's interface keeps up with
+  // it (see pace::host_keeping_up). Uncapped, on the way to another host, a
+  // rate limit on an interface, which holds back plain sends while its
+  // queue is full, drops the segments of a piece instead (every ticket
+  // transfer through 100 Mbit failed so). Within the host one piece costs
+  // the sender and the kernel about what one datagram does.
   stream_sender(int fd, const batch_features& probed, const sockaddr_in& peer, const pace::settings& chosen = {});
 
   // Sends count datagrams of datagram_size bytes, laid end to end in area,
