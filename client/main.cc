@@ -229,7 +229,7 @@ int main(int argc, char* argv[]) {
 
   // With --retries, every attempt but the last runs from here in a process
   // of its own.
-  run_attempts("client", options.retries);
+  run_attempts(options.retries);
 
   // 4. Resolve the authentication server.
   sockaddr_in auth_addr{};
@@ -249,8 +249,7 @@ int main(int argc, char* argv[]) {
   // flow control, so it asks for room for many records.
   const int server_fd = open_socket();
   if (server_fd < 0) abort_socket(s.debug, "Error while opening server socket\n");
-  note_capped_receive_buffer("client", request_receive_buffer(server_fd, large_receive_buffer),
-                             2 * large_receive_buffer);
+  note_capped_receive_buffer(request_receive_buffer(server_fd, large_receive_buffer), 2 * large_receive_buffer);
   if (stream_area.bytes().empty()) abort_run(s.debug, "Error reserving the receive area\n");
 
   // 8. Build the schedule of the key shared with the authentication server.
@@ -374,7 +373,7 @@ int main(int argc, char* argv[]) {
   // APP_TERMINATE. Each record is taken as if received alone into the
   // cleared receive buffer. A failure here leaves the records accepted so far
   // in the file.
-  progress_line progress("client");
+  progress_line progress;
   prv_unwrapper unwrapper(rx, stream, body, session, validity, s.debug, received_digest, progress);
   const stream_end end = receive_file(stream, output, rx, leftover::zeroed, unwrapper);
   progress.clear();

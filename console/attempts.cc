@@ -35,16 +35,16 @@ std::string text_of(int fd) {
 }
 
 // Why an attempt failed: its reason line, without the program's name.
-std::string reason_of(const std::string& said, const char* program) {
+std::string reason_of(const std::string& said) {
   std::string line = said.substr(0, said.find('\n'));
-  const std::string name = std::string(program) + ": ";
+  const std::string name = std::string(program_name()) + ": ";
   if (line.starts_with(name)) line.erase(0, name.size());
   return line.empty() ? "no reason given" : line;
 }
 
 }  // namespace
 
-void run_attempts(const char* program, int retries) {
+void run_attempts(int retries) {
   for (int attempt = 1; attempt <= retries; ++attempt) {
     const int output = attempt_output();
     if (output < 0) return;
@@ -82,7 +82,7 @@ void run_attempts(const char* program, int retries) {
       end_run();
     }
     const std::string why =
-        WIFSIGNALED(status) ? "ended by signal " + std::to_string(WTERMSIG(status)) : reason_of(said, program);
-    say(program, "attempt %d of %d failed: %s; starting again", attempt, retries + 1, why.c_str());
+        WIFSIGNALED(status) ? "ended by signal " + std::to_string(WTERMSIG(status)) : reason_of(said);
+    say("attempt %d of %d failed: %s; starting again", attempt, retries + 1, why.c_str());
   }
 }

@@ -10,6 +10,6 @@
 
 // Returns in the process that is to run an attempt. Call before anything of
 // the exchange is set up; with retries 0 it returns at once.
-void run_attempts(const char* program, int retries);
+void run_attempts(int retries);
 
 #endif

@@ -15,7 +15,7 @@ namespace {
 
 void flush_console() { std::fflush(stdout); }
 
-const char* program_name = nullptr;
+const char* named = "";
 std::FILE* reasons = nullptr;  // standard error unless sent elsewhere
 char reason[512] = "";
 
@@ -61,7 +61,7 @@ void send_reasons_to(std::FILE* out) { reasons = out; }
 void abort_run() {
   fall_back_on("the exchange failed");
   std::FILE* out = reasons != nullptr ? reasons : stderr;
-  if (program_name != nullptr) std::fprintf(out, "%s: ", program_name);
+  if (named[0] != '\0') std::fprintf(out, "%s: ", named);
   std::fprintf(out, "%s\n", reason);
   std::fflush(out);
   std::printf("ABORT\n");
@@ -91,7 +91,7 @@ void abort_credential(bool debug, const char* name, const char* why) {
 }
 
 program_options take_options(int& argc, char**& argv, const char* program, const char* usage_line, unsigned accepted) {
-  program_name = program;
+  named = program;
   const program_options options = read_options(argc, argv, accepted);
   if (options.help) {
     std::printf("%soptions, before the arguments:\n", usage_line);
@@ -113,10 +113,9 @@ void require_arguments(int argc, int fixed_args, const char* usage_line) {
   end_run();
 }
 
-void warn_at_start(const char* program, const char* port_text, std::uint16_t port, const char* input) {
+void warn_at_start(const char* port_text, std::uint16_t port, const char* input) {
   if (!is_port_text(port_text))
-    say(program, "port \"%s\" is not a number from 0 to 65535: serving on port %u", port_text,
-        static_cast<unsigned>(port));
+    say("port \"%s\" is not a number from 0 to 65535: serving on port %u", port_text, static_cast<unsigned>(port));
   input_status status;
   std::FILE* file = open_input(input, status);
   if (file != nullptr) {
@@ -124,9 +123,9 @@ void warn_at_start(const char* program, const char* port_text, std::uint16_t por
     return;
   }
   if (status == input_status::not_regular)
-    say(program, "%s is not a regular file: no delivery can be made from it", input);
+    say("%s is not a regular file: no delivery can be made from it", input);
   else
-    say(program, "%s cannot be opened now (%s); it is opened afresh for each delivery", input, std::strerror(errno));
+    say("%s cannot be opened now (%s); it is opened afresh for each delivery", input, std::strerror(errno));
 }
 
 std::FILE* open_served_file(const char* path, bool debug, std::span<char> buffer, const char* cannot_open,
@@ -145,8 +144,10 @@ std::FILE* open_served_file(const char* path, bool debug, std::span<char> buffer
   return input;
 }
 
-void say(const char* program, const char* format, ...) {
-  std::fprintf(stderr, "%s: ", program);
+const char* program_name() { return named; }
+
+void say(const char* format, ...) {
+  if (named[0] != '\0') std::fprintf(stderr, "%s: ", named);
   va_list args;
   va_start(args, format);
   std::vfprintf(stderr, format, args);
@@ -154,19 +155,17 @@ void say(const char* program, const char* format, ...) {
   std::fputc('\n', stderr);
 }
 
-void say_delivery(const char* program, const sockaddr_in& peer, std::uint64_t bytes, std::uint64_t records,
-                  double seconds) {
+void say_delivery(const sockaddr_in& peer, std::uint64_t bytes, std::uint64_t records, double seconds) {
   const double megabytes = static_cast<double>(bytes) / 1e6;
-  say(program, "sent %llu bytes in %llu records to %s in %.3f s (%.1f MB/s)", static_cast<unsigned long long>(bytes),
+  say("sent %llu bytes in %llu records to %s in %.3f s (%.1f MB/s)", static_cast<unsigned long long>(bytes),
       static_cast<unsigned long long>(records), text_of(peer).data(), seconds, seconds > 0 ? megabytes / seconds : 0.0);
 }
 
-void note_capped_receive_buffer(const char* program, int granted, int wanted) {
+void note_capped_receive_buffer(int granted, int wanted) {
   if (granted <= 0 || granted >= wanted) return;
-  std::fprintf(stderr,
-               "%s: note: the system granted a receive buffer of %d bytes, not the %d wanted; a busy machine may "
-               "then drop datagrams of the file. As root, 'sysctl -w net.core.rmem_max=%d' lifts the cap.\n",
-               program, granted, wanted, wanted / 2);
+  say("note: the system granted a receive buffer of %d bytes, not the %d wanted; a busy machine may "
+      "then drop datagrams of the file. As root, 'sysctl -w net.core.rmem_max=%d' lifts the cap.\n",
+      granted, wanted, wanted / 2);
 }
 
 bool mysha1(const char* path, std::span<std::uint8_t, digest_len> digest) {

@@ -75,7 +75,7 @@ void require_arguments(int argc, int fixed_args, const char* usage_line);
 // 65535 (it serves on port all the same), and an input file that cannot be
 // served now (it is opened afresh for each delivery, so that is no error
 // yet).
-void warn_at_start(const char* program, const char* port_text, std::uint16_t port, const char* input);
+void warn_at_start(const char* port_text, std::uint16_t port, const char* input);
 
 // A server's input for one delivery, opened afresh and read through buffer.
 // A file that cannot be opened ends the run with cannot_open as diagnostic;
@@ -84,15 +84,18 @@ void warn_at_start(const char* program, const char* port_text, std::uint16_t por
 std::FILE* open_served_file(const char* path, bool debug, std::span<char> buffer, const char* cannot_open,
                             const char* cannot_read);
 
+// The name the program gave take_options, for its lines on standard error;
+// empty before.
+const char* program_name();
+
 // Says on standard error, in every mode, one line: the program's name, a
 // colon, then the text. Standard output, which callers parse, stays as it is.
-void say(const char* program, const char* format, ...) __attribute__((format(printf, 2, 3)));
+void say(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 // Says on standard error what one delivery sent: the peer, the file bytes
 // and records, the time from its first record to its digest, and the rate.
 // Sent, not received: nothing tells a server what its client kept.
-void say_delivery(const char* program, const sockaddr_in& peer, std::uint64_t bytes, std::uint64_t records,
-                  double seconds);
+void say_delivery(const sockaddr_in& peer, std::uint64_t bytes, std::uint64_t records, double seconds);
 
 // Fails because the secret argument name could not be read from the service
 // manager's credentials: says so on standard error in every mode (standard
@@ -103,7 +106,7 @@ void say_delivery(const char* program, const sockaddr_in& peer, std::uint64_t by
 // Says once on standard error, never on standard output, that the system
 // granted a smaller socket receive buffer than wanted (both as the kernel
 // counts them) and which setting lifts the cap. Says nothing otherwise.
-void note_capped_receive_buffer(const char* program, int granted, int wanted);
+void note_capped_receive_buffer(int granted, int wanted);
 
 // Sends one datagram; a send that fails, or goes out only in part, ends the
 // run with the diagnostic that every failed send of the systems has.

@@ -4,6 +4,8 @@
 
 #include <unistd.h>
 
+#include "console/console.h"
+
 namespace {
 
 // How often the line is redrawn, and how many additions pass between two
@@ -13,7 +15,7 @@ constexpr std::uint32_t look_every = 256;
 
 }  // namespace
 
-progress_line::progress_line(const char* program) : program_(program), shown_(isatty(STDERR_FILENO) == 1) {}
+progress_line::progress_line() : shown_(isatty(STDERR_FILENO) == 1) {}
 
 void progress_line::add(std::size_t bytes) {
   if (!shown_) return;
@@ -35,7 +37,7 @@ void progress_line::draw(clock::time_point now) {
   const double seconds = std::chrono::duration<double>(now - first_).count();
   const double megabytes = static_cast<double>(bytes_) / 1e6;
   // \r and the erase-to-end sequence: the line is drawn over itself.
-  std::fprintf(stderr, "\r%s: received %.1f MB, %.1f MB/s, %.1f s\033[K", program_, megabytes,
+  std::fprintf(stderr, "\r%s: received %.1f MB, %.1f MB/s, %.1f s\033[K", program_name(), megabytes,
                seconds > 0 ? megabytes / seconds : 0.0, seconds);
   std::fflush(stderr);
   drawn_ = true;

@@ -13,7 +13,7 @@
 
 class progress_line {
  public:
-  explicit progress_line(const char* program);
+  progress_line();
   ~progress_line() { clear(); }
 
   // Counts bytes stored; redraws the line when it is due.
@@ -29,7 +29,6 @@ class progress_line {
   using clock = std::chrono::steady_clock;
   void draw(clock::time_point now);
 
-  const char* program_;
   bool shown_;  // standard error is a terminal
   bool drawn_ = false;
   std::uint64_t bytes_ = 0;

@@ -119,7 +119,7 @@ int main(int argc, char* argv[]) {
 
   // 4. Port.
   s.port = to_num(argv[1]);
-  warn_at_start("passfeed", argv[1], s.port, s.input_file);
+  warn_at_start(argv[1], s.port, s.input_file);
 
   // 5. Open the socket and bind it to the port on every local address.
   const bound_socket sock = open_bound_socket(s.port);
@@ -190,7 +190,7 @@ int main(int argc, char* argv[]) {
 
     // 14. Done; wait for the next client.
     std::printf("OK\n");
-    say_delivery("passfeed", peer, streamed.bytes, streamed.records + 1,
+    say_delivery(peer, streamed.bytes, streamed.records + 1,
                  std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
   }
 }

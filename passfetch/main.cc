@@ -140,7 +140,7 @@ int main(int argc, char* argv[]) {
 
   // With --retries, every attempt but the last runs from here in a process
   // of its own.
-  run_attempts("passfetch", options.retries);
+  run_attempts(options.retries);
 
   // 3. Port, and the server's address.
   s.port = to_num(argv[2]);
@@ -151,7 +151,7 @@ int main(int argc, char* argv[]) {
   // otherwise leave the client waiting for ever.
   const int fd = socket(AF_INET, SOCK_DGRAM, 0);
   if (fd < 0) abort_socket(s.debug, "Error while opening socket\n");
-  note_capped_receive_buffer("passfetch", request_receive_buffer(fd, large_receive_buffer), 2 * large_receive_buffer);
+  note_capped_receive_buffer(request_receive_buffer(fd, large_receive_buffer), 2 * large_receive_buffer);
   if (!bound_receive_wait(fd, receive_wait_seconds)) abort_run(s.debug, "Error setting receive wait\n");
   if (stream_area.bytes().empty()) abort_run(s.debug, "Error reserving the receive area\n");
   // Every datagram, the dialogue's too, comes through the stream's receiver,
@@ -203,7 +203,7 @@ int main(int argc, char* argv[]) {
   // 8. The stream starts with a DATA; from there each must be the next in
   // line, until the TERMINATE.
   terminate_fields closing{};
-  progress_line progress("passfetch");
+  progress_line progress;
   data_unwrapper unwrapper(s.debug, closing, progress);
 
   // 9. Store each DATA until the TERMINATE. Not cleared: bytes past the end

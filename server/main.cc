@@ -51,7 +51,7 @@ std::uint32_t addr_number(const ticket::ipv4_addr& addr) { return get_u32_le(add
 __attribute__((format(printf, 3, 0))) void end_if_expired(bool debug, std::uint32_t validity, const char* times_line) {
   const std::uint32_t now = ticket::clock_now();
   if (!ticket::still_valid(now, validity)) {
-    say("server", "the session key has expired");
+    say("the session key has expired");
     debug_print(debug, "Session key has expired\n");
     debug_print(debug, times_line, now, validity);
     end_run();
@@ -145,7 +145,7 @@ int main(int argc, char* argv[]) {
   hex_to_bytes(key.text, s.server_key);
   s.port = port_number(argv[1]);
   s.input_file = argv[3];
-  warn_at_start("server", argv[1], s.port, s.input_file);
+  warn_at_start(argv[1], s.port, s.input_file);
 
   // 2. Open the UDP socket and bind it to every local address at the port.
   const bound_socket sock = open_bound_socket(s.port);
@@ -175,8 +175,7 @@ int main(int argc, char* argv[]) {
     // code, in every mode, and without "ABORT\n".
     const int key_result = make_engine_key(tkt.session_key, session);
     if (key_result != 0) {
-      say("server", "the ticket from %s holds a session key that is refused (key error %d)", text_of(peer).data(),
-          key_result);
+      say("the ticket from %s holds a session key that is refused (key error %d)", text_of(peer).data(), key_result);
       std::printf("key error %d\n", key_result);
       end_run();
     }
@@ -266,7 +265,7 @@ int main(int argc, char* argv[]) {
     send_or_abort(s.debug, fd, envelope, peer);
     debug_print(s.debug, "file digest sent!\n");
     std::printf("OK\n");
-    say_delivery("server", peer, streamed.bytes, streamed.records + 1,
+    say_delivery(peer, streamed.bytes, streamed.records + 1,
                  std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
   }
 }
