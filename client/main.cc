@@ -377,17 +377,7 @@ int main(int argc, char* argv[]) {
   prv_unwrapper unwrapper(rx, stream, body, session, validity, s.debug, received_digest, progress);
   const stream_end end = receive_file(stream, output, rx, leftover::zeroed, unwrapper);
   progress.clear();
-  switch (end) {
-    case stream_end::ended:
-      break;
-    case stream_end::refused:
-      abort_run();
-    case stream_end::write_failed:
-      abort_write(s.debug, s.output_path, output.error(), "Error writing the output file\n");
-    case stream_end::timed_out:
-    case stream_end::receive_failed:
-      abort_receive(s.debug, server_addr, end == stream_end::timed_out, "error receiving packet\n");
-  }
+  abort_unless_ended(s.debug, end, s.output_path, output.error(), server_addr, "Error writing the output file\n");
 
   // 23. Compare the digest of the file as it lies on disk with the one
   // received; every write completes first so that every byte is there, and a

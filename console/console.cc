@@ -19,6 +19,12 @@ const char* named = "";
 std::FILE* reasons = nullptr;  // standard error unless sent elsewhere
 char reason[512] = "";
 
+// Starts a line on standard error, or where out points, with the program's
+// name, once the program has given it.
+void name_the_program(std::FILE* out) {
+  if (named[0] != '\0') std::fprintf(out, "%s: ", named);
+}
+
 // Keeps the first line of text as the reason, unless one was given.
 void fall_back_on(const char* text) {
   if (reason[0] != '\0') return;
@@ -61,7 +67,7 @@ void send_reasons_to(std::FILE* out) { reasons = out; }
 void abort_run() {
   fall_back_on("the exchange failed");
   std::FILE* out = reasons != nullptr ? reasons : stderr;
-  if (named[0] != '\0') std::fprintf(out, "%s: ", named);
+  name_the_program(out);
   std::fprintf(out, "%s\n", reason);
   std::fflush(out);
   std::printf("ABORT\n");
@@ -147,7 +153,7 @@ std::FILE* open_served_file(const char* path, bool debug, std::span<char> buffer
 const char* program_name() { return named; }
 
 void say(const char* format, ...) {
-  if (named[0] != '\0') std::fprintf(stderr, "%s: ", named);
+  name_the_program(stderr);
   va_list args;
   va_start(args, format);
   std::vfprintf(stderr, format, args);
@@ -164,7 +170,7 @@ void say_delivery(const sockaddr_in& peer, std::uint64_t bytes, std::uint64_t re
 void note_capped_receive_buffer(int granted, int wanted) {
   if (granted <= 0 || granted >= wanted) return;
   say("note: the system granted a receive buffer of %d bytes, not the %d wanted; a busy machine may "
-      "then drop datagrams of the file. As root, 'sysctl -w net.core.rmem_max=%d' lifts the cap.\n",
+      "then drop datagrams of the file. As root, 'sysctl -w net.core.rmem_max=%d' lifts the cap.",
       granted, wanted, wanted / 2);
 }
 

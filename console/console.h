@@ -14,6 +14,7 @@
 #include "common/sha1.h"
 #include "common/udp.h"
 #include "stream/send.h"
+#include "stream/store.h"
 
 // Console conventions shared by every program: the outcome goes to standard
 // output only, diagnostics appear only in debug mode, and every ending exits
@@ -157,6 +158,25 @@ void because_out_of_order(const char* what, unsigned expected, unsigned received
 // Ends a run whose output file at path could not take the file's bytes,
 // with the diagnostic; error is the system's error number, 0 when unknown.
 [[noreturn]] void abort_write(bool debug, const char* path, int error, const char* diagnostic);
+
+// Returns when a client's stream into path from peer came to its end; ends
+// the run otherwise: after a refused datagram (its reason is given), a
+// failed write (with write_diagnostic), or a receive that failed or ran out
+// of time. Inline, as abort_receive is.
+inline void abort_unless_ended(bool debug, stream_end end, const char* path, int write_error, const sockaddr_in& peer,
+                               const char* write_diagnostic) {
+  switch (end) {
+    case stream_end::ended:
+      return;
+    case stream_end::refused:
+      abort_run();
+    case stream_end::write_failed:
+      abort_write(debug, path, write_error, write_diagnostic);
+    case stream_end::timed_out:
+    case stream_end::receive_failed:
+      abort_receive(debug, peer, end == stream_end::timed_out, "error receiving packet\n");
+  }
+}
 
 // Whether a receive that just failed did so because its wait ran out.
 bool wait_ran_out();

@@ -211,11 +211,7 @@ int main(int argc, char* argv[]) {
   // where the receiver holds it, with no copy into rx.
   const stream_end end = receive_file(stream, output, rx, leftover::kept, unwrapper);
   progress.clear();
-  if (end == stream_end::refused) abort_run();
-  if (end == stream_end::write_failed)
-    abort_write(s.debug, s.output_file, output.error(), "Error writing output file\n");
-  if (end != stream_end::ended)
-    abort_receive(s.debug, server, end == stream_end::timed_out, "error receiving packet\n");
+  abort_unless_ended(s.debug, end, s.output_file, output.error(), server, "Error writing output file\n");
 
   // 10. Compare the stored file's digest with the one received, once every
   // write has completed; a write that failed (a full disk) fails the run.
